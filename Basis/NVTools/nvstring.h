@@ -83,10 +83,12 @@ public:
     void toHexString(NVString& out) const;  // uppercase hex, two digits a byte
 
 private:
-    // Takes a zero-filled block of size bytes (size as 64-bit so overflow is caught) and
-    // frees the old one. False when it cannot be had; the string is then unchanged.
-    bool takeBlock(int64_t size);
-    void setText(const char* text, long n);
+    // Replaces the block with a zero-filled one of size bytes holding the n characters of
+    // keep (which may lie in the old block) and its terminator. False, with the string
+    // unchanged, when the size does not fit in 32 bits or the allocator refuses.
+    bool takeBlock(int64_t size, const char* keep, long n);
+    void initEmpty();
+    void setText(const char* text, long n);   // assign of n characters
 
     char* mBuffer;
     int32_t mSize;
