@@ -1,5 +1,7 @@
 #include "nvbytebuffer.h"
 
+#include "nvstring.h"
+
 #include <cstring>
 #include <new>
 #include <vector>
@@ -255,6 +257,34 @@ NVByteBuffer& NVByteBuffer::operator>>(long& v)
     *this >> u;
     if (mReadPos - before == 4)
         v = static_cast<int32_t>(static_cast<uint32_t>(u));
+    return *this;
+}
+
+NVByteBuffer& NVByteBuffer::operator<<(const NVString& s)
+{
+    uint32_t n = static_cast<uint32_t>(s.getLength() + 1);   // the text and its NUL
+    writeLE(n, 4);
+    return doWrite(static_cast<const char*>(s), n);
+}
+
+NVByteBuffer& NVByteBuffer::operator>>(NVString& s)
+{
+    unsigned long n = 0;
+    uint32_t before = mReadPos;
+    *this >> n;
+    if (mReadPos - before != 4 || n > getRemaining()) {
+        s.setLength(0);
+        return *this;
+    }
+    s.setLength(static_cast<long>(n));
+    if (s.getLength() != static_cast<long>(n)) {   // the string could not grow
+        s.setLength(0);
+        mReadPos += static_cast<uint32_t>(n);
+        return *this;
+    }
+    // The block holds n characters and a terminator; bytes without a NUL stay terminated.
+    read(s.getBuffer(), n);
+    s.countLength();
     return *this;
 }
 
