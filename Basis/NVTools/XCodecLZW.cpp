@@ -7,8 +7,8 @@
 
 namespace {
 
-// The child index holds at most 4096 - 256 links; twice that keeps probe runs short.
-constexpr uint32_t kIndexSize = 8192;
+// The child index holds at most 4096 - 256 links; four times that keeps probe runs short.
+constexpr uint32_t kIndexSize = 16384;
 constexpr uint32_t kIndexMask = kIndexSize - 1;
 constexpr uint32_t kNoCode = 0xFFFFFFFFu;   // readCodeLR: the input ended inside a code
 
@@ -16,7 +16,7 @@ constexpr uint32_t kNoCode = 0xFFFFFFFFu;   // readCodeLR: the input ended insid
 // A parent is at most 4094 (the dictionary starts over as soon as 4095 is added), so the
 // key fits in the upper 20 bits.
 inline uint32_t indexKey(uint32_t parent, uint32_t c) { return ((parent << 8) | c) + 1; }
-inline uint32_t indexSlot(uint32_t key) { return (key * 2654435761u) >> 19; }
+inline uint32_t indexSlot(uint32_t key) { return (key * 2654435761u) >> 18; }
 
 } // namespace
 
@@ -25,7 +25,8 @@ XCodecLZW::XCodecLZW()
       mEncStartWidth(9), mEncWidth(9), mEncLiteralCount(256), mEncMaxLiteral(255), mEncTable(nullptr),
       mDecNextCode(0), mDecOutAcc(0), mDecCodeAcc(0), mDecOutBits(0), mDecCodeBits(0),
       mDecStartWidth(9), mDecWidth(9), mDecLiteralCount(256), mDecMaxLiteral(255), mDecTable(nullptr),
-      mEncNodes(nullptr), mDecEntries(nullptr), mEncChildIndex(nullptr), mEncLastChild(nullptr)
+      mEncNodes(nullptr), mDecEntries(nullptr), mEncChildIndex(nullptr), mEncLastChild(nullptr),
+      mEncValues(nullptr), mDecPrefix(nullptr), mDecSuffix(nullptr)
 {
 }
 
@@ -47,13 +48,15 @@ bool XCodecLZW::initDictionary_1_Encode()
     mEncNodes = new (std::nothrow) XEncodeDictionaryValue[kTableSize];
     mEncChildIndex = new (std::nothrow) uint32_t[kIndexSize];
     mEncLastChild = new (std::nothrow) uint16_t[kTableSize];
-    if (mEncNodes == nullptr || mEncChildIndex == nullptr || mEncLastChild == nullptr) {
+    mEncValues = new (std::nothrow) uint8_t[kTableSize];
+    if (mEncNodes == nullptr || mEncChildIndex == nullptr || mEncLastChild == nullptr || mEncValues == nullptr) {
         removeDictionaryEncode();
         return false;
     }
     for (uint32_t code = 0; code < kTableSize; ++code) {
         mEncNodes[code].mCode = code;
         mEncNodes[code].mValue = code;
+        mEncValues[code] = static_cast<uint8_t>(code);
         mEncTable[code] = code < mEncLiteralCount ? &mEncNodes[code] : nullptr;
     }
     std::memset(mEncChildIndex, 0, kIndexSize * sizeof(uint32_t));
@@ -75,15 +78,17 @@ void XCodecLZW::initDictionary_2_Encode()
 
 inline XEncodeDictionaryValue* XCodecLZW::findNode(XEncodeDictionaryValue* node, unsigned int c)
 {
-    if (node->mChild == nullptr)
-        return node;
-    uint32_t key = indexKey(node->mCode, c);
+    // The index answers for the trie: a node without children has no entry in it. Node
+    // addresses follow from codes (the table points into mEncNodes), so a match costs one
+    // load of the index and none of the nodes.
+    const uint32_t code = static_cast<uint32_t>(node - mEncNodes);
+    const uint32_t key = indexKey(code, c);
     for (uint32_t slot = indexSlot(key);; slot = (slot + 1) & kIndexMask) {
-        uint32_t entry = mEncChildIndex[slot];
-        if (entry == 0)
-            return mEncTable[mEncLastChild[node->mCode]];   // no match: the last sibling
+        const uint32_t entry = mEncChildIndex[slot];
         if ((entry >> 12) == key)
-            return mEncTable[entry & 0xFFF];
+            return mEncNodes + (entry & 0xFFF);
+        if (entry == 0)   // no match: the last sibling, or the node itself when childless
+            return node->mChild == nullptr ? node : mEncNodes + mEncLastChild[code];
     }
 }
 
@@ -94,6 +99,7 @@ inline bool XCodecLZW::addNode(XEncodeDictionaryValue* parent, XEncodeDictionary
     if (node == nullptr)
         node = mEncTable[code] = &mEncNodes[code];
     node->mValue = c;
+    mEncValues[code] = static_cast<uint8_t>(c);
     if (last == parent)
         parent->mChild = node;
     else
@@ -131,6 +137,11 @@ void XCodecLZW::completeEncodingLR(NVByteBuffer& out)
 
 inline unsigned int XCodecLZW::readInput(NVByteBuffer& in)
 {
+    if (mEncInBits == 0) {   // whole bytes in, whole bytes out: the accumulator stays empty
+        unsigned char b = 0;
+        in >> b;
+        return b;
+    }
     while (mEncInBits < 8) {
         unsigned char b = 0;
         in >> b;
@@ -152,6 +163,8 @@ void XCodecLZW::removeDictionaryEncode()
     delete[] mEncNodes;
     delete[] mEncChildIndex;
     delete[] mEncLastChild;
+    delete[] mEncValues;
+    mEncValues = nullptr;
     mEncNodes = nullptr;
     mEncChildIndex = nullptr;
     mEncLastChild = nullptr;
@@ -173,11 +186,11 @@ bool XCodecLZW::encode(NVByteBuffer& in, NVByteBuffer& out)
     if (!initDictionary_1_Encode())
         return false;
 
-    XEncodeDictionaryValue* cur = mEncTable[readInput(in)];
+    XEncodeDictionaryValue* cur = mEncNodes + readInput(in);
     while (!isEndInput(in)) {
         unsigned int c = readInput(in);
         XEncodeDictionaryValue* n = findNode(cur, c);
-        if (n != cur && n->mValue == c) {
+        if (n != cur && mEncValues[n - mEncNodes] == c) {   // n->mValue, from the compact copy
             cur = n;
             continue;
         }
@@ -186,7 +199,7 @@ bool XCodecLZW::encode(NVByteBuffer& in, NVByteBuffer& out)
             return false;
         if (idDictionaryFull())
             initDictionary_2_Encode();
-        cur = mEncTable[c];
+        cur = mEncNodes + c;   // the node of byte c, mEncTable[c]
     }
     writeCodeLR(cur->mCode, out);
     completeEncodingLR(out);
@@ -202,8 +215,12 @@ bool XCodecLZW::initDictionary_1_Decode()
     mDecLiteralCount = 256;
     mDecMaxLiteral = 255;
     mDecEntries = new (std::nothrow) XDecodeDictionaryValue[kTableSize];
-    if (mDecEntries == nullptr)
+    mDecPrefix = new (std::nothrow) uint16_t[kTableSize];
+    mDecSuffix = new (std::nothrow) uint8_t[kTableSize];
+    if (mDecEntries == nullptr || mDecPrefix == nullptr || mDecSuffix == nullptr) {
+        removeDictionaryDecode();
         return false;
+    }
     for (uint32_t code = 0; code < kTableSize; ++code) {
         mDecEntries[code].mValue = code <= mDecMaxLiteral ? code : 0;
         mDecTable[code] = &mDecEntries[code];
@@ -243,6 +260,24 @@ inline void XCodecLZW::writeOutput(unsigned int v, NVByteBuffer& out)
     out << static_cast<unsigned char>(v);
 }
 
+// n bytes as n writeOutput calls would leave them, block growth included: an owned block
+// grows to twice its size plus one each time the next byte does not fit.
+inline void XCodecLZW::writeRun(const unsigned char* p, unsigned int n, NVByteBuffer& out)
+{
+    if (n <= 16) {   // short strings: the inline byte path beats a block copy
+        for (unsigned int i = 0; i < n; ++i)
+            writeOutput(p[i], out);
+        return;
+    }
+    while (!out.isWrapped() && out.getWritePos() + n > out.getSize()) {
+        unsigned long size = out.getSize();
+        out.resizeAndKeep((size + 1) * 2);
+        if (out.getSize() == size)
+            break;   // no memory: the write stops at the old end
+    }
+    out.write(p, n);
+}
+
 void XCodecLZW::completeOutput(NVByteBuffer& out)
 {
     if (mDecOutBits > 0)
@@ -253,14 +288,18 @@ void XCodecLZW::completeOutput(NVByteBuffer& out)
 
 inline void XCodecLZW::writeLink(XDecodeDictionaryValue* entry, unsigned int* first, NVByteBuffer& out)
 {
-    // Links run from the last byte to the first; a string is at most one byte per entry.
-    unsigned char reversed[kTableSize];
-    unsigned int n = 0;
-    for (; entry != nullptr && n < kTableSize; entry = entry->mLink)
-        reversed[n++] = static_cast<unsigned char>(entry->mValue);
-    *first = reversed[n - 1];
-    while (n > 0)
-        writeOutput(reversed[--n], out);
+    // The string is gathered from its last byte back to the root through the compact copy
+    // of the links, then written in one piece.
+    unsigned char run[kTableSize];
+    unsigned int pos = kTableSize;
+    uint32_t code = static_cast<uint32_t>(entry - mDecEntries);
+    while (code >= mDecLiteralCount && pos > 1) {
+        run[--pos] = mDecSuffix[code];
+        code = mDecPrefix[code];
+    }
+    run[--pos] = static_cast<unsigned char>(code);
+    *first = code;
+    writeRun(run + pos, kTableSize - pos, out);
 }
 
 inline unsigned int XCodecLZW::writeString(unsigned int prev, unsigned int code, unsigned int first,
@@ -282,6 +321,8 @@ inline void XCodecLZW::addString(unsigned int prev, unsigned int c)
     XDecodeDictionaryValue* entry = mDecTable[mDecNextCode];
     entry->mValue = c;
     entry->mLink = mDecTable[prev];
+    mDecPrefix[mDecNextCode] = static_cast<uint16_t>(prev);
+    mDecSuffix[mDecNextCode] = static_cast<uint8_t>(c);
     mDecNextCode += 1;
     if (mDecNextCode + 1 == (1u << mDecWidth))
         mDecWidth += 1;
@@ -292,7 +333,11 @@ void XCodecLZW::removeDictionaryDecode()
     if (mDecTable != nullptr)
         std::memset(mDecTable, 0, kTableSize * sizeof(*mDecTable));
     delete[] mDecEntries;
+    delete[] mDecPrefix;
+    delete[] mDecSuffix;
     mDecEntries = nullptr;
+    mDecPrefix = nullptr;
+    mDecSuffix = nullptr;
 }
 
 void XCodecLZW::decode(NVByteBuffer& in, NVByteBuffer& out)

@@ -88,6 +88,7 @@ public:
 
     // Content length of a buffer being written (what nesting into another buffer carries).
     unsigned long getWritePos() const { return mWritePos; }
+    bool isWrapped() const { return mExternal; }
 
 private:
     // Reads exactly n bytes into dst; false (cursor moved over what was there) when the data

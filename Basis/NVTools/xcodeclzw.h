@@ -62,6 +62,7 @@ private:
     void writeLink(XDecodeDictionaryValue* entry, unsigned int* first, NVByteBuffer& out);
     void addString(unsigned int prev, unsigned int c);
     void writeOutput(unsigned int v, NVByteBuffer& out);
+    void writeRun(const unsigned char* p, unsigned int n, NVByteBuffer& out);
     void completeOutput(NVByteBuffer& out);
     void removeDictionaryDecode();
 
@@ -91,9 +92,14 @@ private:
     XEncodeDictionaryValue* mEncNodes;
     XDecodeDictionaryValue* mDecEntries;
     // Speeds up findNode without changing the trie: a hash of (parent code, byte) to the
-    // child's code, and each node's last child for appending a sibling.
+    // child's code, each node's last child for appending a sibling, and each node's mValue
+    // as one byte (a match is confirmed without touching the node).
     uint32_t* mEncChildIndex;
     uint16_t* mEncLastChild;
+    uint8_t* mEncValues;
+    // The decoder's links as codes and its last bytes, for walking a string in a small block.
+    uint16_t* mDecPrefix;
+    uint8_t* mDecSuffix;
 };
 
 #endif
