@@ -10,7 +10,7 @@ namespace {
 // The child index holds at most 4096 - 256 links; four times that keeps probe runs short.
 constexpr uint32_t kIndexSize = 16384;
 constexpr uint32_t kIndexMask = kIndexSize - 1;
-constexpr uint32_t kNoCode = 0xFFFFFFFFu;   // readCodeLR: the input ended inside a code
+constexpr uint32_t kNoCode = 0xFFFFFFFFu;   // no such child; or the input ended inside a code
 
 // A slot packs (parent << 8 | byte) + 1 above the 12-bit child code; 0 is an empty slot.
 // A parent is at most 4094 (the dictionary starts over as soon as 4095 is added), so the
@@ -26,7 +26,8 @@ XCodecLZW::XCodecLZW()
       mDecNextCode(0), mDecOutAcc(0), mDecCodeAcc(0), mDecOutBits(0), mDecCodeBits(0),
       mDecStartWidth(9), mDecWidth(9), mDecLiteralCount(256), mDecMaxLiteral(255), mDecTable(nullptr),
       mEncNodes(nullptr), mDecEntries(nullptr), mEncChildIndex(nullptr), mEncLastChild(nullptr),
-      mEncValues(nullptr), mDecPrefix(nullptr), mDecSuffix(nullptr)
+      mDecPrefix(nullptr), mDecSuffix(nullptr), mDecLength(nullptr), mEncMissKey(0),
+      mEncMissSlot(0), mStagePos(0)
 {
 }
 
@@ -48,18 +49,17 @@ bool XCodecLZW::initDictionary_1_Encode()
     mEncNodes = new (std::nothrow) XEncodeDictionaryValue[kTableSize];
     mEncChildIndex = new (std::nothrow) uint32_t[kIndexSize];
     mEncLastChild = new (std::nothrow) uint16_t[kTableSize];
-    mEncValues = new (std::nothrow) uint8_t[kTableSize];
-    if (mEncNodes == nullptr || mEncChildIndex == nullptr || mEncLastChild == nullptr || mEncValues == nullptr) {
+    if (mEncNodes == nullptr || mEncChildIndex == nullptr || mEncLastChild == nullptr) {
         removeDictionaryEncode();
         return false;
     }
     for (uint32_t code = 0; code < kTableSize; ++code) {
         mEncNodes[code].mCode = code;
         mEncNodes[code].mValue = code;
-        mEncValues[code] = static_cast<uint8_t>(code);
         mEncTable[code] = code < mEncLiteralCount ? &mEncNodes[code] : nullptr;
     }
     std::memset(mEncChildIndex, 0, kIndexSize * sizeof(uint32_t));
+    mEncMissKey = 0;
     mEncNextCode = mEncLiteralCount;
     mEncWidth = mEncStartWidth;
     return true;
@@ -67,6 +67,7 @@ bool XCodecLZW::initDictionary_1_Encode()
 
 void XCodecLZW::initDictionary_2_Encode()
 {
+    mEncMissKey = 0;
     for (uint32_t code = 0; code < kTableSize; ++code) {
         mEncNodes[code].mChild = nullptr;
         mEncNodes[code].mSibling = nullptr;
@@ -76,20 +77,33 @@ void XCodecLZW::initDictionary_2_Encode()
     mEncWidth = mEncStartWidth;
 }
 
-inline XEncodeDictionaryValue* XCodecLZW::findNode(XEncodeDictionaryValue* node, unsigned int c)
+// The index's answer for the child of code by byte c: its code, or kNoCode. A miss leaves
+// its key and the free slot behind, so that the search and the insertion that follow it
+// on the same string need not probe again.
+inline uint32_t XCodecLZW::findChildCode(uint32_t code, unsigned int c)
 {
-    // The index answers for the trie: a node without children has no entry in it. Node
-    // addresses follow from codes (the table points into mEncNodes), so a match costs one
-    // load of the index and none of the nodes.
-    const uint32_t code = static_cast<uint32_t>(node - mEncNodes);
     const uint32_t key = indexKey(code, c);
     for (uint32_t slot = indexSlot(key);; slot = (slot + 1) & kIndexMask) {
         const uint32_t entry = mEncChildIndex[slot];
         if ((entry >> 12) == key)
-            return mEncNodes + (entry & 0xFFF);
-        if (entry == 0)   // no match: the last sibling, or the node itself when childless
-            return node->mChild == nullptr ? node : mEncNodes + mEncLastChild[code];
+            return entry & 0xFFF;
+        if (entry == 0) {
+            mEncMissKey = key;
+            mEncMissSlot = slot;
+            return kNoCode;
+        }
     }
+}
+
+inline XEncodeDictionaryValue* XCodecLZW::findNode(XEncodeDictionaryValue* node, unsigned int c)
+{
+    if (node->mChild == nullptr)
+        return node;
+    const uint32_t code = node->mCode;
+    const uint32_t child = indexKey(code, c) == mEncMissKey ? kNoCode : findChildCode(code, c);
+    if (child != kNoCode)
+        return mEncTable[child];
+    return mEncTable[mEncLastChild[code]];   // no match: the last sibling
 }
 
 inline bool XCodecLZW::addNode(XEncodeDictionaryValue* parent, XEncodeDictionaryValue* last, unsigned int c)
@@ -99,15 +113,18 @@ inline bool XCodecLZW::addNode(XEncodeDictionaryValue* parent, XEncodeDictionary
     if (node == nullptr)
         node = mEncTable[code] = &mEncNodes[code];
     node->mValue = c;
-    mEncValues[code] = static_cast<uint8_t>(c);
     if (last == parent)
         parent->mChild = node;
     else
         last->mSibling = node;
-    uint32_t key = indexKey(parent->mCode, c);
-    uint32_t slot = indexSlot(key);
-    while (mEncChildIndex[slot] != 0)
-        slot = (slot + 1) & kIndexMask;
+    const uint32_t key = indexKey(parent->mCode, c);
+    uint32_t slot = mEncMissSlot;
+    if (key != mEncMissKey) {
+        slot = indexSlot(key);
+        while (mEncChildIndex[slot] != 0)
+            slot = (slot + 1) & kIndexMask;
+    }
+    mEncMissKey = 0;   // the slot is taken now
     mEncChildIndex[slot] = (key << 12) | code;
     mEncLastChild[parent->mCode] = static_cast<uint16_t>(code);
     mEncNextCode += 1;
@@ -122,7 +139,7 @@ inline void XCodecLZW::writeCodeLR(unsigned int code, NVByteBuffer& out)
     mEncCodeBits = static_cast<uint8_t>(mEncCodeBits + mEncWidth);
     while (mEncCodeBits >= 8) {
         mEncCodeBits = static_cast<uint8_t>(mEncCodeBits - 8);
-        out << static_cast<unsigned char>(mEncCodeAcc >> mEncCodeBits);
+        stageByte(static_cast<unsigned char>(mEncCodeAcc >> mEncCodeBits), out);
     }
     mEncCodeAcc &= (1u << mEncCodeBits) - 1;
 }
@@ -130,9 +147,10 @@ inline void XCodecLZW::writeCodeLR(unsigned int code, NVByteBuffer& out)
 void XCodecLZW::completeEncodingLR(NVByteBuffer& out)
 {
     if (mEncCodeBits > 0)
-        out << static_cast<unsigned char>(mEncCodeAcc << (8 - mEncCodeBits));
+        stageByte(static_cast<unsigned char>(mEncCodeAcc << (8 - mEncCodeBits)), out);
     mEncCodeAcc = 0;
     mEncCodeBits = 0;
+    flushStage(out);
 }
 
 inline unsigned int XCodecLZW::readInput(NVByteBuffer& in)
@@ -163,8 +181,6 @@ void XCodecLZW::removeDictionaryEncode()
     delete[] mEncNodes;
     delete[] mEncChildIndex;
     delete[] mEncLastChild;
-    delete[] mEncValues;
-    mEncValues = nullptr;
     mEncNodes = nullptr;
     mEncChildIndex = nullptr;
     mEncLastChild = nullptr;
@@ -186,22 +202,35 @@ bool XCodecLZW::encode(NVByteBuffer& in, NVByteBuffer& out)
     if (!initDictionary_1_Encode())
         return false;
 
-    XEncodeDictionaryValue* cur = mEncNodes + readInput(in);
-    while (!isEndInput(in)) {
-        unsigned int c = readInput(in);
-        XEncodeDictionaryValue* n = findNode(cur, c);
-        if (n != cur && mEncValues[n - mEncNodes] == c) {   // n->mValue, from the compact copy
-            cur = n;
+    mStagePos = 0;
+    uint32_t cur = readInput(in);
+    // Whole bytes pass readInput() unchanged, so the loop takes them straight from the block
+    // with its cursor in a register, and follows matches by code through the child index;
+    // the trie (findNode, addNode) is walked only where a string ends. The buffer's read
+    // cursor is brought to the end afterwards.
+    const unsigned char* src = in.getBuffer();
+    const unsigned long end = in.getSize();
+    unsigned long pos = end - in.getRemaining();
+    while (pos < end) {
+        const unsigned int c = src[pos++];
+        const uint32_t child = findChildCode(cur, c);
+        if (child != kNoCode) {
+            cur = child;
             continue;
         }
-        writeCodeLR(cur->mCode, out);
-        if (!addNode(cur, n, c))
+        XEncodeDictionaryValue* node = mEncTable[cur];
+        XEncodeDictionaryValue* last = findNode(node, c);   // the last sibling, or node itself
+        writeCodeLR(cur, out);
+        if (!addNode(node, last, c)) {
+            flushStage(out);
             return false;
+        }
         if (idDictionaryFull())
             initDictionary_2_Encode();
-        cur = mEncNodes + c;   // the node of byte c, mEncTable[c]
+        cur = c;
     }
-    writeCodeLR(cur->mCode, out);
+    in.skip(in.getRemaining());
+    writeCodeLR(cur, out);
     completeEncodingLR(out);
     removeDictionaryEncode();
     return true;
@@ -217,12 +246,14 @@ bool XCodecLZW::initDictionary_1_Decode()
     mDecEntries = new (std::nothrow) XDecodeDictionaryValue[kTableSize];
     mDecPrefix = new (std::nothrow) uint16_t[kTableSize];
     mDecSuffix = new (std::nothrow) uint8_t[kTableSize];
-    if (mDecEntries == nullptr || mDecPrefix == nullptr || mDecSuffix == nullptr) {
+    mDecLength = new (std::nothrow) uint16_t[kTableSize];
+    if (mDecEntries == nullptr || mDecPrefix == nullptr || mDecSuffix == nullptr || mDecLength == nullptr) {
         removeDictionaryDecode();
         return false;
     }
     for (uint32_t code = 0; code < kTableSize; ++code) {
         mDecEntries[code].mValue = code <= mDecMaxLiteral ? code : 0;
+        mDecLength[code] = 1;
         mDecTable[code] = &mDecEntries[code];
     }
     mDecNextCode = mDecLiteralCount;
@@ -257,18 +288,26 @@ inline unsigned int XCodecLZW::readCodeLR(NVByteBuffer& in)
 // Eight bits through an accumulator that holds no partial byte come out as the byte itself.
 inline void XCodecLZW::writeOutput(unsigned int v, NVByteBuffer& out)
 {
-    out << static_cast<unsigned char>(v);
+    stageByte(static_cast<unsigned char>(v), out);
 }
 
-// n bytes as n writeOutput calls would leave them, block growth included: an owned block
-// grows to twice its size plus one each time the next byte does not fit.
-inline void XCodecLZW::writeRun(const unsigned char* p, unsigned int n, NVByteBuffer& out)
+inline void XCodecLZW::stageByte(unsigned char b, NVByteBuffer& out)
 {
-    if (n <= 16) {   // short strings: the inline byte path beats a block copy
-        for (unsigned int i = 0; i < n; ++i)
-            writeOutput(p[i], out);
-        return;
-    }
+    if (mStagePos == kStageSize)
+        flushStage(out);
+    mStage[mStagePos++] = b;
+}
+
+void XCodecLZW::flushStage(NVByteBuffer& out)
+{
+    writeRun(mStage, mStagePos, out);
+    mStagePos = 0;
+}
+
+// n bytes as n single-byte writes would leave them, block growth included: an owned block
+// grows to twice its size plus one each time the next byte does not fit.
+void XCodecLZW::writeRun(const unsigned char* p, unsigned int n, NVByteBuffer& out)
+{
     while (!out.isWrapped() && out.getWritePos() + n > out.getSize()) {
         unsigned long size = out.getSize();
         out.resizeAndKeep((size + 1) * 2);
@@ -281,25 +320,28 @@ inline void XCodecLZW::writeRun(const unsigned char* p, unsigned int n, NVByteBu
 void XCodecLZW::completeOutput(NVByteBuffer& out)
 {
     if (mDecOutBits > 0)
-        out << static_cast<unsigned char>(mDecOutAcc << (8 - mDecOutBits));
+        stageByte(static_cast<unsigned char>(mDecOutAcc << (8 - mDecOutBits)), out);
     mDecOutAcc = 0;
     mDecOutBits = 0;
+    flushStage(out);
 }
 
 inline void XCodecLZW::writeLink(XDecodeDictionaryValue* entry, unsigned int* first, NVByteBuffer& out)
 {
-    // The string is gathered from its last byte back to the root through the compact copy
-    // of the links, then written in one piece.
-    unsigned char run[kTableSize];
-    unsigned int pos = kTableSize;
+    // Filled from the last byte back to the root through the compact copy of the links,
+    // straight into the staging block; a string is at most one byte per entry.
     uint32_t code = static_cast<uint32_t>(entry - mDecEntries);
-    while (code >= mDecLiteralCount && pos > 1) {
-        run[--pos] = mDecSuffix[code];
+    const uint32_t length = mDecLength[code];
+    if (mStagePos + length > kStageSize)
+        flushStage(out);
+    unsigned char* q = mStage + mStagePos + length;
+    while (code >= mDecLiteralCount) {
+        *--q = mDecSuffix[code];
         code = mDecPrefix[code];
     }
-    run[--pos] = static_cast<unsigned char>(code);
+    *--q = static_cast<unsigned char>(code);
+    mStagePos += length;
     *first = code;
-    writeRun(run + pos, kTableSize - pos, out);
 }
 
 inline unsigned int XCodecLZW::writeString(unsigned int prev, unsigned int code, unsigned int first,
@@ -323,6 +365,7 @@ inline void XCodecLZW::addString(unsigned int prev, unsigned int c)
     entry->mLink = mDecTable[prev];
     mDecPrefix[mDecNextCode] = static_cast<uint16_t>(prev);
     mDecSuffix[mDecNextCode] = static_cast<uint8_t>(c);
+    mDecLength[mDecNextCode] = static_cast<uint16_t>(mDecLength[prev] + 1);
     mDecNextCode += 1;
     if (mDecNextCode + 1 == (1u << mDecWidth))
         mDecWidth += 1;
@@ -335,6 +378,8 @@ void XCodecLZW::removeDictionaryDecode()
     delete[] mDecEntries;
     delete[] mDecPrefix;
     delete[] mDecSuffix;
+    delete[] mDecLength;
+    mDecLength = nullptr;
     mDecEntries = nullptr;
     mDecPrefix = nullptr;
     mDecSuffix = nullptr;
@@ -357,6 +402,7 @@ void XCodecLZW::decode(NVByteBuffer& in, NVByteBuffer& out)
         return;
     if (!initDictionary_1_Decode())
         return;
+    mStagePos = 0;
 
     // A stream starts, and starts over after a reset, with a single byte; the encoder never
     // writes anything else there, so any other first code ends the decoding.

@@ -39,6 +39,8 @@ public:
     void rewind(unsigned long n);
     void forward(unsigned long n);
     unsigned char peek(unsigned long offset) const;
+    // Moves the read cursor on by n, at most to the end (a read without the copy).
+    void skip(unsigned long n) { mReadPos += static_cast<uint32_t>(n < getRemaining() ? n : getRemaining()); }
 
     NVByteBuffer& read(void* dst, unsigned long n);
     NVByteBuffer& readAndAlloc(void*& dst, unsigned long n);   // dst: new[] of n bytes
