@@ -18,6 +18,23 @@ constexpr uint32_t kNoCode = 0xFFFFFFFFu;   // no such child; or the input ended
 inline uint32_t indexKey(uint32_t parent, uint32_t c) { return ((parent << 8) | c) + 1; }
 inline uint32_t indexSlot(uint32_t key) { return (key * 2654435761u) >> 18; }
 
+template <typename T> void release(T*& block)
+{
+    delete[] block;
+    block = nullptr;
+}
+
+// The pointer table of one side, allocated on first use and cleared for the call.
+template <typename T> bool clearedTable(T**& table, uint32_t size)
+{
+    if (table == nullptr)
+        table = new (std::nothrow) T*[size];
+    if (table == nullptr)
+        return false;
+    std::memset(table, 0, size * sizeof(T*));
+    return true;
+}
+
 } // namespace
 
 XCodecLZW::XCodecLZW()
@@ -178,12 +195,9 @@ void XCodecLZW::removeDictionaryEncode()
 {
     if (mEncTable != nullptr)
         std::memset(mEncTable, 0, kTableSize * sizeof(*mEncTable));
-    delete[] mEncNodes;
-    delete[] mEncChildIndex;
-    delete[] mEncLastChild;
-    mEncNodes = nullptr;
-    mEncChildIndex = nullptr;
-    mEncLastChild = nullptr;
+    release(mEncNodes);
+    release(mEncChildIndex);
+    release(mEncLastChild);
 }
 
 bool XCodecLZW::encode(NVByteBuffer& in, NVByteBuffer& out)
@@ -192,11 +206,8 @@ bool XCodecLZW::encode(NVByteBuffer& in, NVByteBuffer& out)
     out.resize(0);
     mEncCodeAcc = mEncInAcc = 0;
     mEncCodeBits = mEncInBits = 0;
-    if (mEncTable == nullptr)
-        mEncTable = new (std::nothrow) XEncodeDictionaryValue*[kTableSize];
-    if (mEncTable == nullptr)
+    if (!clearedTable(mEncTable, kTableSize))
         return false;
-    std::memset(mEncTable, 0, kTableSize * sizeof(*mEncTable));
     if (isEndInput(in))
         return true;
     if (!initDictionary_1_Encode())
@@ -375,14 +386,10 @@ void XCodecLZW::removeDictionaryDecode()
 {
     if (mDecTable != nullptr)
         std::memset(mDecTable, 0, kTableSize * sizeof(*mDecTable));
-    delete[] mDecEntries;
-    delete[] mDecPrefix;
-    delete[] mDecSuffix;
-    delete[] mDecLength;
-    mDecLength = nullptr;
-    mDecEntries = nullptr;
-    mDecPrefix = nullptr;
-    mDecSuffix = nullptr;
+    release(mDecEntries);
+    release(mDecPrefix);
+    release(mDecSuffix);
+    release(mDecLength);
 }
 
 void XCodecLZW::decode(NVByteBuffer& in, NVByteBuffer& out)
@@ -393,11 +400,8 @@ void XCodecLZW::decode(NVByteBuffer& in, NVByteBuffer& out)
     mDecOutBits = mDecCodeBits = 0;
     unsigned int prev = 0;
     unsigned int first = 0;
-    if (mDecTable == nullptr)
-        mDecTable = new (std::nothrow) XDecodeDictionaryValue*[kTableSize];
-    if (mDecTable == nullptr)
+    if (!clearedTable(mDecTable, kTableSize))
         return;
-    std::memset(mDecTable, 0, kTableSize * sizeof(*mDecTable));
     if (in.eos())
         return;
     if (!initDictionary_1_Decode())

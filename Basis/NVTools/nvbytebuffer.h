@@ -97,7 +97,10 @@ private:
     // ends first. The multi-byte reads leave their target unchanged in that case.
     bool readExact(void* dst, unsigned long n);
     void writeLE(uint32_t v, int bytes);
+    // A 32-bit length; false when it is cut short or longer than the data that follows.
+    bool readLengthPrefix(unsigned long& n);
     void freeBlock();
+    NVByteBuffer copyOfBlock() const;   // an owned copy of the whole block
     void adopt(unsigned char* p, uint32_t n, bool external);
 
     unsigned char* mBuffer;

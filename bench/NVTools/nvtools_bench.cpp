@@ -186,18 +186,20 @@ NcompressFiles& ncompress()
     return files;
 }
 
-void BM_NcompressEncode(benchmark::State& state)
+// One run of compress -b12 on the corpus (packed false) or of uncompress on its output.
+void runNcompress(benchmark::State& state, bool packed)
 {
     int kind = static_cast<int>(state.range(0));
     NcompressFiles& f = ncompress();
     if (!f.ok) {
-        state.SkipWithError("compress -b12 is not available");
+        state.SkipWithError("ncompress is not available");
         return;
     }
     for (auto _ : state) {
-        double t = NcompressFiles::run("compress", "-b12", f.plain[kind], "/dev/null");
+        double t = packed ? NcompressFiles::run("uncompress", "-f", f.packed[kind], "/dev/null")
+                          : NcompressFiles::run("compress", "-b12", f.plain[kind], "/dev/null");
         if (t < 0) {
-            state.SkipWithError("compress -b12 failed");
+            state.SkipWithError("ncompress failed");
             return;
         }
         state.SetIterationTime(t);
@@ -205,24 +207,8 @@ void BM_NcompressEncode(benchmark::State& state)
     setCounters(state, f.packedSize(kind));
 }
 
-void BM_NcompressDecode(benchmark::State& state)
-{
-    int kind = static_cast<int>(state.range(0));
-    NcompressFiles& f = ncompress();
-    if (!f.ok) {
-        state.SkipWithError("uncompress is not available");
-        return;
-    }
-    for (auto _ : state) {
-        double t = NcompressFiles::run("uncompress", "-f", f.packed[kind], "/dev/null");
-        if (t < 0) {
-            state.SkipWithError("uncompress failed");
-            return;
-        }
-        state.SetIterationTime(t);
-    }
-    setCounters(state, f.packedSize(kind));
-}
+void BM_NcompressEncode(benchmark::State& state) { runNcompress(state, false); }
+void BM_NcompressDecode(benchmark::State& state) { runNcompress(state, true); }
 
 // No 16-bit target is absent from the sequence (0x4CFB is the last to show up, after
 // 924181 steps), so the full 16777215-step walk is measured through getValueAfterLoops.

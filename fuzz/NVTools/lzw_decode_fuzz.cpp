@@ -11,7 +11,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     std::vector<unsigned char> bytes(data, data + size);
-    XCodecLZW codec;
+    static XCodecLZW codec;   // one codec for every input: calls must not depend on each other
 
     NVByteBuffer in(bytes.data(), bytes.size());
     NVByteBuffer out;
