@@ -16,7 +16,9 @@ constexpr uint32_t kNoCode = 0xFFFFFFFFu;   // no such child; or the input ended
 // A parent is at most 4094 (the dictionary starts over as soon as 4095 is added), so the
 // key fits in the upper 20 bits.
 inline uint32_t indexKey(uint32_t parent, uint32_t c) { return ((parent << 8) | c) + 1; }
-inline uint32_t indexSlot(uint32_t key) { return (key * 2654435761u) >> 18; }
+// The byte's share of the slot is a multiplication that does not wait for the previous
+// match; the code joins it with one xor, which keeps the chain from match to match short.
+inline uint32_t indexSlot(uint32_t code, uint32_t c) { return (code ^ ((c * 2654435761u) >> 18)) & kIndexMask; }
 
 template <typename T> void release(T*& block)
 {
@@ -100,7 +102,7 @@ void XCodecLZW::initDictionary_2_Encode()
 inline uint32_t XCodecLZW::findChildCode(uint32_t code, unsigned int c)
 {
     const uint32_t key = indexKey(code, c);
-    for (uint32_t slot = indexSlot(key);; slot = (slot + 1) & kIndexMask) {
+    for (uint32_t slot = indexSlot(code, c);; slot = (slot + 1) & kIndexMask) {
         const uint32_t entry = mEncChildIndex[slot];
         if ((entry >> 12) == key)
             return entry & 0xFFF;
@@ -118,9 +120,10 @@ inline XEncodeDictionaryValue* XCodecLZW::findNode(XEncodeDictionaryValue* node,
         return node;
     const uint32_t code = node->mCode;
     const uint32_t child = indexKey(code, c) == mEncMissKey ? kNoCode : findChildCode(code, c);
+    // mEncTable[k] is mEncNodes + k for every code in use; the sum spares a load.
     if (child != kNoCode)
-        return mEncTable[child];
-    return mEncTable[mEncLastChild[code]];   // no match: the last sibling
+        return mEncNodes + child;
+    return mEncNodes + mEncLastChild[code];   // no match: the last sibling
 }
 
 inline bool XCodecLZW::addNode(XEncodeDictionaryValue* parent, XEncodeDictionaryValue* last, unsigned int c)
@@ -137,7 +140,7 @@ inline bool XCodecLZW::addNode(XEncodeDictionaryValue* parent, XEncodeDictionary
     const uint32_t key = indexKey(parent->mCode, c);
     uint32_t slot = mEncMissSlot;
     if (key != mEncMissKey) {
-        slot = indexSlot(key);
+        slot = indexSlot(parent->mCode, c);
         while (mEncChildIndex[slot] != 0)
             slot = (slot + 1) & kIndexMask;
     }
@@ -229,7 +232,7 @@ bool XCodecLZW::encode(NVByteBuffer& in, NVByteBuffer& out)
             cur = child;
             continue;
         }
-        XEncodeDictionaryValue* node = mEncTable[cur];
+        XEncodeDictionaryValue* node = mEncNodes + cur;   // mEncTable[cur]
         XEncodeDictionaryValue* last = findNode(node, c);   // the last sibling, or node itself
         writeCodeLR(cur, out);
         if (!addNode(node, last, c)) {
@@ -359,21 +362,22 @@ inline unsigned int XCodecLZW::writeString(unsigned int prev, unsigned int code,
                                            NVByteBuffer& out)
 {
     unsigned int head = 0;
+    // mDecTable[k] is mDecEntries + k; the sum spares a load.
     if (code < mDecNextCode) {
-        writeLink(mDecTable[code], &head, out);
+        writeLink(mDecEntries + code, &head, out);
         return head;
     }
     // The code being defined right now: prev's string followed by prev's first byte.
-    writeLink(mDecTable[prev], &head, out);
+    writeLink(mDecEntries + prev, &head, out);
     writeOutput(first, out);
     return head;
 }
 
 inline void XCodecLZW::addString(unsigned int prev, unsigned int c)
 {
-    XDecodeDictionaryValue* entry = mDecTable[mDecNextCode];
+    XDecodeDictionaryValue* entry = mDecEntries + mDecNextCode;   // mDecTable[mDecNextCode]
     entry->mValue = c;
-    entry->mLink = mDecTable[prev];
+    entry->mLink = mDecEntries + prev;
     mDecPrefix[mDecNextCode] = static_cast<uint16_t>(prev);
     mDecSuffix[mDecNextCode] = static_cast<uint8_t>(c);
     mDecLength[mDecNextCode] = static_cast<uint16_t>(mDecLength[prev] + 1);
