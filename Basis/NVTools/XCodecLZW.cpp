@@ -349,9 +349,13 @@ inline void XCodecLZW::writeLink(XDecodeDictionaryValue* entry, unsigned int* fi
     if (mStagePos + length > kStageSize)
         flushStage(out);
     unsigned char* q = mStage + mStagePos + length;
-    while (code >= mDecLiteralCount) {
-        *--q = mDecSuffix[code];
-        code = mDecPrefix[code];
+    // Locals: the byte stores below could alias the fields, which would reload them.
+    const uint16_t* prefix = mDecPrefix;
+    const uint8_t* suffix = mDecSuffix;
+    const uint32_t literals = mDecLiteralCount;
+    while (code >= literals) {
+        *--q = suffix[code];
+        code = prefix[code];
     }
     *--q = static_cast<unsigned char>(code);
     mStagePos += length;
