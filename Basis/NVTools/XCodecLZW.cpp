@@ -18,7 +18,10 @@ constexpr uint32_t kNoCode = 0xFFFFFFFFu;   // no such child; or the input ended
 inline uint32_t indexKey(uint32_t parent, uint32_t c) { return ((parent << 8) | c) + 1; }
 // The byte's share of the slot is a multiplication that does not wait for the previous
 // match; the code joins it with one xor, which keeps the chain from match to match short.
-inline uint32_t indexSlot(uint32_t code, uint32_t c) { return (code ^ ((c * 2654435761u) >> 18)) & kIndexMask; }
+inline uint32_t indexSlot(uint32_t code, uint32_t c)
+{
+    return (code ^ ((c * 2654435761u) >> 18)) & kIndexMask;
+}
 
 template <typename T> void release(T*& block)
 {
@@ -261,7 +264,8 @@ bool XCodecLZW::initDictionary_1_Decode()
     mDecPrefix = new (std::nothrow) uint16_t[kTableSize];
     mDecSuffix = new (std::nothrow) uint8_t[kTableSize];
     mDecLength = new (std::nothrow) uint16_t[kTableSize];
-    if (mDecEntries == nullptr || mDecPrefix == nullptr || mDecSuffix == nullptr || mDecLength == nullptr) {
+    if (mDecEntries == nullptr || mDecPrefix == nullptr || mDecSuffix == nullptr ||
+        mDecLength == nullptr) {
         removeDictionaryDecode();
         return false;
     }

@@ -49,7 +49,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             in.read(self.getBuffer(), self.getSize());
             self.rewind();
             self >> self;   // a buffer read into itself
-            in.rewind(0);
             break;
         }
         }
