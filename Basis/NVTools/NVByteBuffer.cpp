@@ -103,12 +103,17 @@ void NVByteBuffer::resizeAndKeep(unsigned long n)
 {
     if (mExternal)
         return;
-    unsigned char* p = allocZeroed(n);
+    if (n > kMaxBlock)
+        return;
+    unsigned char* p = new (std::nothrow) unsigned char[n];
     if (p == nullptr)
         return;
+    // The kept bytes are copied and only the rest is zeroed: a doubling writes each byte once.
     uint32_t size = static_cast<uint32_t>(n);
-    if (mBuffer != nullptr)
-        std::memcpy(p, mBuffer, mSize < size ? mSize : size);
+    uint32_t kept = mBuffer != nullptr ? (mSize < size ? mSize : size) : 0;
+    if (kept > 0)
+        std::memcpy(p, mBuffer, kept);
+    std::memset(p + kept, 0, size - kept);
     freeBlock();
     mBuffer = p;
     mSize = size;

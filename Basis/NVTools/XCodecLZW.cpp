@@ -131,10 +131,9 @@ inline XEncodeDictionaryValue* XCodecLZW::findNode(XEncodeDictionaryValue* node,
 
 inline bool XCodecLZW::addNode(XEncodeDictionaryValue* parent, XEncodeDictionaryValue* last, unsigned int c)
 {
+    // Nodes live in one block, so the table entry at the next free code is its node.
     uint32_t code = mEncNextCode;
-    XEncodeDictionaryValue* node = mEncTable[code];
-    if (node == nullptr)
-        node = mEncTable[code] = &mEncNodes[code];
+    XEncodeDictionaryValue* node = mEncTable[code] = mEncNodes + code;
     node->mValue = c;
     if (last == parent)
         parent->mChild = node;
