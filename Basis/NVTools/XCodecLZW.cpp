@@ -81,6 +81,7 @@ bool XCodecLZW::initDictionary_1_Encode()
         mEncTable[code] = code < mEncLiteralCount ? &mEncNodes[code] : nullptr;
     }
     std::memset(mEncChildIndex, 0, kIndexSize * sizeof(uint32_t));
+    std::memset(mEncLastChild, 0, kTableSize * sizeof(uint16_t));
     mEncMissKey = 0;
     mEncNextCode = mEncLiteralCount;
     mEncWidth = mEncStartWidth;
@@ -95,6 +96,7 @@ void XCodecLZW::initDictionary_2_Encode()
         mEncNodes[code].mSibling = nullptr;
     }
     std::memset(mEncChildIndex, 0, kIndexSize * sizeof(uint32_t));
+    std::memset(mEncLastChild, 0, kTableSize * sizeof(uint16_t));
     mEncNextCode = mEncLiteralCount;
     mEncWidth = mEncStartWidth;
 }
@@ -119,14 +121,16 @@ inline uint32_t XCodecLZW::findChildCode(uint32_t code, unsigned int c)
 
 inline XEncodeDictionaryValue* XCodecLZW::findNode(XEncodeDictionaryValue* node, unsigned int c)
 {
-    if (node->mChild == nullptr)
+    // mEncTable[k] is mEncNodes + k for every code in use, so codes and nodes convert
+    // without a load; mEncLastChild is 0 exactly while the node's mChild is null.
+    const uint32_t code = static_cast<uint32_t>(node - mEncNodes);
+    const uint32_t lastChild = mEncLastChild[code];
+    if (lastChild == 0)
         return node;
-    const uint32_t code = node->mCode;
     const uint32_t child = indexKey(code, c) == mEncMissKey ? kNoCode : findChildCode(code, c);
-    // mEncTable[k] is mEncNodes + k for every code in use; the sum spares a load.
     if (child != kNoCode)
         return mEncNodes + child;
-    return mEncNodes + mEncLastChild[code];   // no match: the last sibling
+    return mEncNodes + lastChild;   // no match: the last sibling
 }
 
 inline bool XCodecLZW::addNode(XEncodeDictionaryValue* parent, XEncodeDictionaryValue* last, unsigned int c)
@@ -139,16 +143,17 @@ inline bool XCodecLZW::addNode(XEncodeDictionaryValue* parent, XEncodeDictionary
         parent->mChild = node;
     else
         last->mSibling = node;
-    const uint32_t key = indexKey(parent->mCode, c);
+    const uint32_t parentCode = static_cast<uint32_t>(parent - mEncNodes);
+    const uint32_t key = indexKey(parentCode, c);
     uint32_t slot = mEncMissSlot;
     if (key != mEncMissKey) {
-        slot = indexSlot(parent->mCode, c);
+        slot = indexSlot(parentCode, c);
         while (mEncChildIndex[slot] != 0)
             slot = (slot + 1) & kIndexMask;
     }
     mEncMissKey = 0;   // the slot is taken now
     mEncChildIndex[slot] = (key << 12) | code;
-    mEncLastChild[parent->mCode] = static_cast<uint16_t>(code);
+    mEncLastChild[parentCode] = static_cast<uint16_t>(code);
     mEncNextCode += 1;
     if (mEncNextCode == (1u << mEncWidth))
         mEncWidth += 1;
