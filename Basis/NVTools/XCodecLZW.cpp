@@ -91,9 +91,10 @@ bool XCodecLZW::initDictionary_1_Encode()
 void XCodecLZW::initDictionary_2_Encode()
 {
     mEncMissKey = 0;
+    XEncodeDictionaryValue* const nodes = mEncNodes;   // the link stores could alias the field
     for (uint32_t code = 0; code < kTableSize; ++code) {
-        mEncNodes[code].mChild = nullptr;
-        mEncNodes[code].mSibling = nullptr;
+        nodes[code].mChild = nullptr;
+        nodes[code].mSibling = nullptr;
     }
     std::memset(mEncChildIndex, 0, kIndexSize * sizeof(uint32_t));
     std::memset(mEncLastChild, 0, kTableSize * sizeof(uint16_t));
