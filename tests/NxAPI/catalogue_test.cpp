@@ -11,11 +11,6 @@
 
 namespace {
 
-struct Released {
-    void operator()(USBDevice* d) const { d->release(); }
-};
-using Device = std::unique_ptr<USBDevice, Released>;
-
 std::vector<uint8_t> words(std::initializer_list<uint32_t> list)
 {
     std::vector<uint8_t> out;
