@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <thread>
 #include <cstring>
 #include <vector>
 
 #include "NorvaneDriverAPI.h"
+#include <glib.h>
+
 #include "nvkernel_fixture.h"
 #include "nvrunloop.h"
 #include "nxids.h"
@@ -283,4 +286,34 @@ TEST_F(RegistryKernel, HalvorneCatalogueOverTheTransport)
     unsigned long levels[32];
     EXPECT_TRUE(device->getInLevels(levels));
     EXPECT_TRUE(device->getOutLevels(levels));
+}
+
+// Events come on the run loop of the thread that started the registry, even when another
+// thread runs the default one.
+TEST_F(RegistryKernel, EventsArriveOnTheStartingThread)
+{
+    struct ThreadRecorder {
+        std::vector<std::thread::id> threads;
+        static void callback(void* context, USBDevice*, NXAPI_CBEvent)
+        {
+            static_cast<ThreadRecorder*>(context)->threads.push_back(std::this_thread::get_id());
+        }
+    } recorder;
+    mKernel.plugQM7();
+    std::thread::id starter;
+    std::thread worker([&] {
+        starter = std::this_thread::get_id();
+        GMainContext* context = g_main_context_new();
+        g_main_context_push_thread_default(context);
+        nxapiInit(ThreadRecorder::callback, &recorder, kQM7);
+        mKernel.plugQM7();
+        NVRunLoopRunUntil(NVRunLoopGetCurrent(), [&] { return recorder.threads.size() >= 2; },
+                          5000);
+        nxapiTerm();
+        g_main_context_pop_thread_default(context);
+        g_main_context_unref(context);
+    });
+    worker.join();
+    ASSERT_EQ(recorder.threads.size(), 2u);
+    for (const std::thread::id& id : recorder.threads) EXPECT_EQ(id, starter);
 }
