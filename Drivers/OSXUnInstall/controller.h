@@ -24,11 +24,13 @@ class controller {
 public:
     // init. The services default to the real authorization calls and pause.
     explicit controller(SystemServices& system = SystemServices::standard());
+    virtual ~controller() = default;
 
     void awakeFromNib();
     void doCancel(QObject* sender);
     void doUninstall(QObject* sender);
-    void setText(const QString& text);
+    // Every status and progress text goes through here.
+    virtual void setText(const QString& text);
 
     // Runs the eight rows of the component table; true when everything was removed.
     bool removeAll();
