@@ -28,12 +28,12 @@ struct AuthWireRequest {
     uint32_t bytes;
 };
 
-// Reads exactly size bytes; false at end of stream or on an error.
-inline bool authWireRead(int fd, void* buffer, size_t size)
+// Repeats op, a read or a send, until size bytes have passed; false at end of stream or on
+// an error.
+template <typename Byte, typename Op> bool authWireAll(Byte* p, size_t size, Op op)
 {
-    char* p = static_cast<char*>(buffer);
     while (size > 0) {
-        ssize_t n = read(fd, p, size);
+        ssize_t n = op(p, size);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -44,20 +44,17 @@ inline bool authWireRead(int fd, void* buffer, size_t size)
     return true;
 }
 
-// Writes all of buffer without raising SIGPIPE when the other end has gone.
+inline bool authWireRead(int fd, void* buffer, size_t size)
+{
+    return authWireAll(static_cast<char*>(buffer), size,
+                       [fd](char* p, size_t n) { return read(fd, p, n); });
+}
+
+// Does not raise SIGPIPE when the other end has gone.
 inline bool authWireWrite(int fd, const void* buffer, size_t size)
 {
-    const char* p = static_cast<const char*>(buffer);
-    while (size > 0) {
-        ssize_t n = send(fd, p, size, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
+    return authWireAll(static_cast<const char*>(buffer), size,
+                       [fd](const char* p, size_t n) { return send(fd, p, n, MSG_NOSIGNAL); });
 }
 
 #endif
