@@ -64,6 +64,8 @@ public:
     NVString& replace(const char* search, const char* replacement);
     NVString& toString(long value);
     NVString& toString(short value);
+    // An int would be ambiguous between the two forms above; it is a long.
+    NVString& toString(int value) { return toString(static_cast<long>(value)); }
     // Cuts the first token (delimited by any character of delimiters) off the front.
     bool getToken(const NVString& delimiters, NVString& token);
 
