@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -338,6 +339,28 @@ TEST(DeviceServices, InterestNoticesArriveWithTheirWords)
     NVRunLoopRunFor(NVRunLoopGetCurrent(), 100);
     EXPECT_EQ(notices.got.size(), 2u);
     NVDSNotificationPortDestroy(port);
+}
+
+TEST(DeviceServices, AWorkerCallsWhileTheRunLoopDeliversNotices)
+{
+    Opened d;
+    Watcher watcher;
+    std::atomic<int> answered{0};
+    std::thread worker([&] {
+        std::vector<uint8_t> answer;
+        for (int i = 0; i < 200; ++i)
+            answered += call(d.connection, 23, &answer) == kNVDSSuccess;
+    });
+    int second = d.kernel.plugQM7();
+    ASSERT_TRUE(watcher.runUntil([&] { return watcher.arrived.size() == 2; }));
+    ASSERT_TRUE(d.kernel.unplug(second));
+    ASSERT_TRUE(watcher.runUntil([&] { return watcher.gone.size() == 1; }));
+    worker.join();
+    EXPECT_EQ(answered.load(), 200);
+    for (NVDSObject s : watcher.arrived)
+        NVDSObjectRelease(s);
+    for (NVDSObject s : watcher.gone)
+        NVDSObjectRelease(s);
 }
 
 TEST(DeviceServices, BadHandlesAreStatusesNotCrashes)
