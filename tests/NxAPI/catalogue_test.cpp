@@ -421,6 +421,11 @@ TEST(Catalogue, OperationsWithoutADriverCall)
     EXPECT_TRUE(d->levelInfoExDetach());
     EXPECT_TRUE(d->readLevelInfoExtended1(extended));
     EXPECT_FALSE(d->writeZRData(nullptr, 4));
+    // Without a caller's buffer nothing is sent.
+    EXPECT_FALSE(d->getHalvorneDeviceName(nullptr));
+    EXPECT_FALSE(d->setHalvorneDeviceName(nullptr));
+    EXPECT_FALSE(d->getInLevels(nullptr));
+    EXPECT_FALSE(d->getOutLevels(nullptr));
     EXPECT_TRUE(driver.mSent.empty());
 }
 
