@@ -77,7 +77,9 @@ TEST_F(PropertyList, FilesRoundTripAndBadOnesReadAsNull)
     }
     EXPECT_EQ(NVPlistReadFile((dir + "/missing").c_str()), nullptr);
     EXPECT_EQ(NVPlistReadFile(nullptr), nullptr);
-    EXPECT_FALSE(NVPlistWriteFileAtomic((dir + "/no/such/dir.plist").c_str(), plist_new_bool(1)));
+    plist_t flag = plist_new_bool(1);
+    EXPECT_FALSE(NVPlistWriteFileAtomic((dir + "/no/such/dir.plist").c_str(), flag));
+    plist_free(flag);
 }
 
 TEST_F(PropertyList, PreferencesAreStoredPerBundleOnSynchronize)
