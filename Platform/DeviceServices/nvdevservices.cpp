@@ -356,7 +356,8 @@ long roundTrip(int fd, uint16_t op, uint32_t arg, const void* body, size_t bodyS
 
 // --- the notification port's source ---
 
-void rescan(Iterator* it, std::vector<NVDSObject>* fire)
+// Queues what came (publish) or went (terminate) since the last look; true when anything did.
+bool rescan(Iterator* it)
 {
     std::vector<uint32_t> present = scanClass(it->root, it->className);
     std::set<uint32_t> now(present.begin(), present.end());
@@ -373,8 +374,7 @@ void rescan(Iterator* it, std::vector<NVDSObject>* fire)
     it->known = std::move(now);
     for (uint32_t id : changed)
         it->queue.push_back(retainService(id, it->root, it->className));
-    if (!changed.empty())
-        fire->push_back(0);
+    return !changed.empty();
 }
 
 void watchClasses(Port* port)
@@ -423,12 +423,12 @@ gboolean portDispatch(GSource* source, GSourceFunc, gpointer)
             while (read(port->inotifyFd, events, sizeof events) > 0) {
             }
             watchClasses(port); // class folders come and go with the daemon
-            for (NVDSObject handle : port->matchings) {
-                auto* it = lookup<Iterator>(handle, Object::kIterator);
-                std::vector<NVDSObject> fire;
-                if (it)
-                    rescan(it, &fire);
-                if (!fire.empty() && it->callback) {
+            // What went is told before what came: a device replugged at once is first gone.
+            for (NVDSNotificationKind kind : {kNVDSServiceTerminate, kNVDSServicePublish}) {
+                for (NVDSObject handle : port->matchings) {
+                    auto* it = lookup<Iterator>(handle, Object::kIterator);
+                    if (!it || it->notice != kind || !rescan(it) || !it->callback)
+                        continue;
                     ++it->refs; // kept alive through its callback
                     deliveries.push_back(Delivery{Delivery::kMatching, handle, it->refcon, it->callback, nullptr, 0, 0, {}});
                 }
@@ -447,9 +447,7 @@ gboolean portDispatch(GSource* source, GSourceFunc, gpointer)
             if (size >= ssize_t(sizeof head))
                 memcpy(&head, packet, sizeof head);
             if (size <= 0 || size_t(size) > sizeof packet) { // the service went, or garbage
-                Port* keep = n->port;
                 n->detach();
-                n->port = keep == port ? nullptr : keep;
                 continue;
             }
             if (size_t(size) < sizeof head || head.magic != nvk::kMagic || head.op != nvk::kOpNotice ||
