@@ -122,7 +122,7 @@ const ScanCase kScanCases[] = {
           b.info().mConfigurations[3].mInterfaceCount = 255;
           interfaces[15].mSettingCount = 255;
           APISettingInfo& last = interfaces[15].mSettings[15];
-          last.mFormat = { K0, K1, 0, 255, 0, 0, { 1 } };
+          last.mFormat = { K0, K1, 0, 255, 0, 0, { 48000 } };
           last.mEndpointCount = 255;
           return b;
       },
