@@ -100,6 +100,10 @@ public:
     NVUSBDeviceInterface* mUSBInterface;
 
 private:
+    // The two handlers this object installed on its window, taken off again when it goes.
+    EventHandlerRef mControlHandler;
+    EventHandlerRef mClosedHandler;
+
     FWUpdater(const FWUpdater&) = delete;
     FWUpdater& operator=(const FWUpdater&) = delete;
 };
