@@ -6,7 +6,7 @@
 
 namespace {
 
-// The driver API's own tests cover the forms; these rows tell the two apart.
+// Rows whose two forms differ in every way: minor number, missing minor, stage word.
 TEST(FWUpdaterDefines, RivoltIsTheFullFormNorvaneTheThreeNumberForm)
 {
     struct {
