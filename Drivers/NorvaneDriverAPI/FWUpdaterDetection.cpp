@@ -120,8 +120,8 @@ bool fwupdateRegister()
         removeSegment(id);   // a failed registration leaves no segment behind
     if (reached != Reached::Attached)
         return false;
-    // One aligned 32-bit store; checkers read it without a lock.
-    *static_cast<volatile uint32_t*>(at) = kFWUpdaterShmValue;
+    // One aligned 32-bit store; checkers, and this process's other thread, use no lock.
+    __atomic_store_n(static_cast<uint32_t*>(at), uint32_t(kFWUpdaterShmValue), __ATOMIC_RELAXED);
     _OSShmID = id;
     if (void* previous = gAttachment.exchange(at))
         shmdt(previous);
@@ -143,7 +143,7 @@ bool fwUpdaterActive()
         fwupdateUnRegister();   // drops this process's own registration, if it has one
     if (reached != Reached::Attached)
         return false;
-    uint32_t value = *static_cast<volatile const uint32_t*>(at);
+    uint32_t value = __atomic_load_n(static_cast<const uint32_t*>(at), __ATOMIC_RELAXED);
     // A checker may ask over and over; keeping each attachment would pile them up.
     shmdt(at);
     if (value == kFWUpdaterShmValue) {
