@@ -1,6 +1,8 @@
 // Device attach, detach and the version display against nvkerneld in a private root.
 
 #include <QApplication>
+#include <QImage>
+#include <QPainter>
 
 #include <string>
 
@@ -188,4 +190,34 @@ TEST_F(DeviceTest, DetachDuringReplugPhaseKeepsTheMarkerOff) {
         u.mUpdating = false;
         NVSendCommand(u.getWindow(), NVFourCC("exit"));
     });
+}
+
+// The window as a user sees it with a device attached, kept as a build artifact.
+TEST_F(DeviceTest, ScreenshotWithADevice) {
+    ASSERT_GT(mKernel.plugQM7("--fw 1.4.0 --kernel A"), 0);
+    FWUpdater u;
+    std::string path = std::string(UPDATER_ARTIFACT_DIR) + "/updater-window.png";
+    ASSERT_EQ(system("mkdir -p " UPDATER_ARTIFACT_DIR), 0);
+    runWith(u, [&] {
+        ASSERT_TRUE(showsVersion(u));
+        pumpUntil([] { return false; }, 100);
+        EXPECT_TRUE(NVWindowSaveImage(u.getWindow(), path.c_str()));
+        NVSendCommand(u.getWindow(), NVFourCC("exit"));
+    });
+    QImage shot(QString::fromStdString(path));
+    ASSERT_FALSE(shot.isNull());
+    EXPECT_GE(shot.width(), 400);
+
+    // The offscreen platform draws no window frame: a framed copy carries the title too.
+    const int bar = 28;
+    QImage framed(shot.width() + 2, shot.height() + bar + 1, QImage::Format_RGB32);
+    framed.fill(QColor(0x3a, 0x3f, 0x44));
+    QPainter painter(&framed);
+    painter.drawImage(1, bar, shot);
+    painter.setPen(Qt::white);
+    painter.drawText(QRect(0, 0, framed.width(), bar), Qt::AlignCenter,
+                     QString::fromStdString(titleText(u)));
+    painter.end();
+    EXPECT_TRUE(framed.save(QString::fromStdString(std::string(UPDATER_ARTIFACT_DIR) +
+                                                   "/updater-window-framed.png")));
 }
