@@ -94,7 +94,8 @@ namespace {
 std::mutex gCallLock;
 std::vector<DriverCall> gCalls;
 NxPlatformOps gRecording;
-const NxPlatformOps* gForward = nullptr;
+NxPlatformOps gForward;
+const NxPlatformOps* gBefore = nullptr;
 
 uint32_t le32(const uint8_t* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
@@ -113,7 +114,7 @@ int recordingCall(unsigned int connection, uint32_t selector, const void* in, si
             call.index = uint16_t(r[138] | r[139] << 8);
         }
     }
-    int status = gForward->connectionCall(connection, selector, in, inSize, out, outSize);
+    int status = gForward.connectionCall(connection, selector, in, inSize, out, outSize);
     call.ok = status == 0 && *outSize == 260;
     call.ms = flashNowMs();
     std::lock_guard<std::mutex> hold(gCallLock);
@@ -123,15 +124,17 @@ int recordingCall(unsigned int connection, uint32_t selector, const void* in, si
 
 }  // namespace
 
+// One recorder at a time, over the default table.
 DriverCallRecorder::DriverCallRecorder() {
-    gForward = &nxPlatform();
-    gRecording = *gForward;
+    gBefore = nxSetPlatform(nullptr);
+    gForward = nxPlatform();
+    gRecording = gForward;
     gRecording.connectionCall = recordingCall;
     nxSetPlatform(&gRecording);
     clear();
 }
 
-DriverCallRecorder::~DriverCallRecorder() { nxSetPlatform(nullptr); }
+DriverCallRecorder::~DriverCallRecorder() { nxSetPlatform(gBefore == &gRecording ? nullptr : gBefore); }
 
 void DriverCallRecorder::clear() {
     std::lock_guard<std::mutex> hold(gCallLock);
