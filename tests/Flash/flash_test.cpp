@@ -331,3 +331,53 @@ TEST_F(FlashTest, CommandsDuringAJob) {
     });
     EXPECT_TRUE(quit);
 }
+
+// Closing the window while pages are written cuts the device off: the next request fails,
+// the job ends at once (nothing to unplug) and the application quits.
+TEST_F(FlashTest, ClosingTheWindowDuringTheWritePassEndsTheJobAndQuits) {
+    FWUpdater u;
+    testing::internal::CaptureStdout();
+    bool quit = false;
+    Texts texts;
+    bool clean = runFlashSession(u, world, [&](FlashSession& s) {
+        startFlash(s);
+        ASSERT_TRUE(s.waitFor([&] { return GetControlValue(s.progressControl()) >= 10; }));
+        s.closeWindow();
+        quit = s.waitFor([&] { return !s.loopAlive(); }, 2000) || !s.loopAlive();
+        texts = textsOf(s.statusControl());
+    });
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(clean);
+    EXPECT_TRUE(quit);
+    EXPECT_TRUE(u.mIdle);
+    EXPECT_LT(DriverCallRecorder::pageRequests().size(), 1u + 2 * kFWPageCount);
+    EXPECT_NE(out.find("Write failed at address 0x"), std::string::npos) << out;
+    // The detach's text comes in before or after the job's own base text.
+    ASSERT_GE(texts.size(), 3u);
+    EXPECT_EQ(Texts(texts.end() - 3, texts.end()), (Texts{kFailed, kBase, ""}));
+    EXPECT_NE(std::find(texts.begin(), texts.end(), kNoDevice), texts.end());
+}
+
+// Closing it during the commit phase: the close handler gives up after about 5 s, the job
+// goes on through the commit and the replug, and the application does not quit.
+TEST_F(FlashTest, ClosingTheWindowDuringTheCommitPhaseLetsTheJobGoOn) {
+    FWUpdater u;
+    bool clean = runFlashSession(u, world, [&](FlashSession& s) {
+        startFlash(s);
+        ASSERT_TRUE(s.waitStatus(kBase + " - commit", 20000)) << s.status();
+        s.closeWindow();
+        ASSERT_TRUE(s.waitStatus(kPlugIn, 10000)) << s.status();
+        EXPECT_TRUE(s.loopAlive());
+        EXPECT_FALSE(u.mIdle);
+        std::vector<int> values = valuesOf(s.progressControl());
+        EXPECT_NE(std::find(values.begin(), values.end(), 288), values.end());
+        EXPECT_FALSE(u.mUpdating) << "the device was already gone when the unplug was asked for";
+
+        // The device comes back as a new arrival and the job finishes.
+        EXPECT_TRUE(world.kernel.replug(world.qm7));
+        ASSERT_TRUE(s.waitStatus(kSuccess, 15000)) << s.status();
+        unplugAndEnd(s, world);
+        EXPECT_TRUE(s.loopAlive()) << "the closed window does not quit the application later";
+    });
+    EXPECT_TRUE(clean);
+}
