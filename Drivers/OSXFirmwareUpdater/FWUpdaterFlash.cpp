@@ -61,19 +61,34 @@ int firstDifference(const char* a, const char* b, int size) {
 }
 
 // The job's own reference on the open device, so the handle outlives a detach that closes
-// it and drops the updater's reference while a request is under way. It is taken on the
-// thread that runs the attach and detach: between reading mDevice and counting in, the
-// handle cannot go. The count is atomic, so it is given back from here.
+// it and drops the updater's reference while a request is under way. A handle this thread
+// does not hold yet is taken on the thread that runs the attach and detach: between reading
+// mDevice and counting in, it cannot go. One it holds already is counted in here. The count
+// is atomic, so it is given back from here too.
 class DeviceHold {
 public:
-    explicit DeviceHold(FWUpdater& owner) : mOwner(owner) { take(); }
-    ~DeviceHold() { drop(); }
+    explicit DeviceHold(FWUpdater& owner) : mOwner(owner), mOuter(tlsInnermost) {
+        tlsInnermost = this;
+        take();
+    }
+    ~DeviceHold() {
+        drop();
+        tlsInnermost = mOuter;
+    }
     DeviceHold(const DeviceHold&) = delete;
     DeviceHold& operator=(const DeviceHold&) = delete;
 
     // Lets go of the held handle and holds the one in use now, if any.
     void take() {
         drop();
+        USBDevice* current = mOwner.mDevice;
+        for (DeviceHold* h = mOuter; current && h; h = h->mOuter) {
+            if (h->mDevice == current) {
+                current->retain();
+                mDevice = current;
+                return;
+            }
+        }
         USBDevice* taken = nullptr;
         auto retainCurrent = [this, &taken] {
             taken = mOwner.mDevice;
@@ -97,9 +112,14 @@ private:
         mDevice = nullptr;
     }
 
+    static thread_local DeviceHold* tlsInnermost;
+
     FWUpdater& mOwner;
+    DeviceHold* const mOuter;
     USBDevice* mDevice = nullptr;
 };
+
+thread_local DeviceHold* DeviceHold::tlsInnermost = nullptr;
 
 }  // namespace
 
@@ -238,7 +258,11 @@ void FWUpdater::callDoModalMessage(const char* message, bool, bool waitForUnplug
 
 void FWUpdater::OnButtonFlash() {
     mBtnExit.EnableWindow(false);
-    const bool ok = flashFirmware(false);
+    bool ok;
+    {
+        DeviceHold device(*this);   // the device written to, for the whole write half
+        ok = flashFirmware(false);
+    }
     const NxVersion fileVersion = mFileVersion;
 
     if (!ok) {
