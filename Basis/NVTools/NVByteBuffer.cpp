@@ -1,5 +1,7 @@
 #include "nvbytebuffer.h"
 
+#include "nvstring.h"
+
 #include <cstring>
 #include <new>
 #include <vector>
@@ -101,12 +103,17 @@ void NVByteBuffer::resizeAndKeep(unsigned long n)
 {
     if (mExternal)
         return;
-    unsigned char* p = allocZeroed(n);
+    if (n > kMaxBlock)
+        return;
+    unsigned char* p = new (std::nothrow) unsigned char[n];
     if (p == nullptr)
         return;
+    // The kept bytes are copied and only the rest is zeroed: a doubling writes each byte once.
     uint32_t size = static_cast<uint32_t>(n);
-    if (mBuffer != nullptr)
-        std::memcpy(p, mBuffer, mSize < size ? mSize : size);
+    uint32_t kept = mBuffer != nullptr ? (mSize < size ? mSize : size) : 0;
+    if (kept > 0)
+        std::memcpy(p, mBuffer, kept);
+    std::memset(p + kept, 0, size - kept);
     freeBlock();
     mBuffer = p;
     mSize = size;
@@ -258,6 +265,39 @@ NVByteBuffer& NVByteBuffer::operator>>(long& v)
     return *this;
 }
 
+NVByteBuffer& NVByteBuffer::operator<<(const NVString& s)
+{
+    uint32_t n = static_cast<uint32_t>(s.getLength() + 1);   // the text and its NUL
+    writeLE(n, 4);
+    return doWrite(static_cast<const char*>(s), n);
+}
+
+bool NVByteBuffer::readLengthPrefix(unsigned long& n)
+{
+    uint32_t before = mReadPos;
+    *this >> n;
+    return mReadPos - before == 4 && n <= getRemaining();
+}
+
+NVByteBuffer& NVByteBuffer::operator>>(NVString& s)
+{
+    unsigned long n = 0;
+    if (!readLengthPrefix(n)) {
+        s.setLength(0);
+        return *this;
+    }
+    s.setLength(static_cast<long>(n));
+    if (s.getLength() != static_cast<long>(n)) {   // the string could not grow
+        s.setLength(0);
+        mReadPos += static_cast<uint32_t>(n);
+        return *this;
+    }
+    // The block holds n characters and a terminator; bytes without a NUL stay terminated.
+    read(s.getBuffer(), n);
+    s.countLength();
+    return *this;
+}
+
 NVByteBuffer& NVByteBuffer::operator<<(const NVByteBuffer& other)
 {
     uint32_t n = other.mBuffer ? other.mWritePos : 0;
@@ -268,16 +308,15 @@ NVByteBuffer& NVByteBuffer::operator<<(const NVByteBuffer& other)
 NVByteBuffer& NVByteBuffer::operator>>(NVByteBuffer& other)
 {
     unsigned long n = 0;
-    uint32_t before = mReadPos;
-    *this >> n;
-    if (mReadPos - before != 4 || n > getRemaining()) {
+    if (!readLengthPrefix(n)) {
         other.resize(0);
         return *this;
     }
     // Built aside first: other may be this buffer, or a wrapped block too small for n bytes.
     NVByteBuffer nested(n);
+    uint32_t start = mReadPos;
     read(nested.mBuffer, nested.mSize);
-    mReadPos = before + 4 + static_cast<uint32_t>(n);
+    mReadPos = start + static_cast<uint32_t>(n);   // consumed even where the copy fell short
     if (other.mExternal) {
         uint32_t k = nested.mSize < other.mSize ? nested.mSize : other.mSize;
         if (k > 0)
@@ -288,6 +327,14 @@ NVByteBuffer& NVByteBuffer::operator>>(NVByteBuffer& other)
     }
     other.mWritePos = other.mSize;
     return *this;
+}
+
+NVByteBuffer NVByteBuffer::copyOfBlock() const
+{
+    NVByteBuffer copy(mSize);
+    if (copy.mSize > 0)
+        std::memcpy(copy.mBuffer, mBuffer, copy.mSize);
+    return copy;
 }
 
 unsigned char NVByteBuffer::getUUCode(unsigned char v) const
@@ -319,9 +366,7 @@ unsigned char NVByteBuffer::getUUDecode(unsigned char c) const
 void NVByteBuffer::uuEncode(NVByteBuffer& src)
 {
     if (&src == this) {   // the destination is emptied first; encode a private copy
-        NVByteBuffer copy(mSize);
-        if (mSize > 0)
-            std::memcpy(copy.mBuffer, mBuffer, copy.mSize);
+        NVByteBuffer copy = copyOfBlock();
         uuEncode(copy);
         return;
     }
@@ -343,9 +388,7 @@ void NVByteBuffer::uuEncode(NVByteBuffer& src)
 void NVByteBuffer::uuDecode(NVByteBuffer& src)
 {
     if (&src == this) {
-        NVByteBuffer copy(mSize);
-        if (mSize > 0)
-            std::memcpy(copy.mBuffer, mBuffer, copy.mSize);
+        NVByteBuffer copy = copyOfBlock();
         uuDecode(copy);
         return;
     }

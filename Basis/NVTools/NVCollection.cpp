@@ -148,6 +148,28 @@ NVSortedCollection::NVSortedCollection() : mSorted(true) {}
 
 NVSortedCollection::~NVSortedCollection() {}
 
+long NVSortedCollection::bisect(const NVObject& obj, long& place) const
+{
+    long lo = 0;
+    long hi = static_cast<long>(mCount) - 1;
+    while (hi >= lo) {
+        long mid = (lo + hi) / 2;
+        if (mItems[mid] == nullptr)
+            break;
+        int32_t r = order(mItems[mid], obj);
+        if (r == -1) {
+            lo = mid + 1;
+        } else if (r == 1) {
+            hi = mid - 1;
+        } else {
+            place = mid;
+            return mid;
+        }
+    }
+    place = lo;
+    return -1;
+}
+
 bool NVSortedCollection::add(NVObject* obj)
 {
     if (!mSorted)
@@ -156,21 +178,9 @@ bool NVSortedCollection::add(NVObject* obj)
         return false;
     if (mCount == mCapacity && !expand(2L * mCapacity))
         return false;
-    long lo = 0;
-    long hi = static_cast<long>(mCount) - 1;
-    while (hi >= lo) {
-        long mid = (lo + hi) / 2;
-        int32_t r = order(mItems[mid], *obj);
-        if (r == -1) {
-            lo = mid + 1;
-        } else if (r == 1) {
-            hi = mid - 1;
-        } else {
-            lo = mid;   // just before the equal element the bisection met
-            break;
-        }
-    }
-    insertAt(lo, obj);
+    long at = 0;
+    bisect(*obj, at);   // just before the equal element the bisection met, if any
+    insertAt(at, obj);
     return true;
 }
 
@@ -180,24 +190,13 @@ long NVSortedCollection::findIndex(NVObject* obj)
         return NVCollection::findIndex(obj);
     if (obj == nullptr)
         return -1;
-    long lo = 0;
-    long hi = static_cast<long>(mCount) - 1;
-    while (hi >= lo) {
-        long mid = (lo + hi) / 2;
-        if (mItems[mid] == nullptr)
-            return -1;
-        int32_t r = order(mItems[mid], *obj);
-        if (r == -1) {
-            lo = mid + 1;
-        } else if (r == 1) {
-            hi = mid - 1;
-        } else {
-            while (mid > 0 && order(mItems[mid - 1], *obj) == 0)
-                --mid;
-            return mid;
-        }
-    }
-    return -1;
+    long at = 0;
+    long mid = bisect(*obj, at);
+    if (mid < 0)
+        return -1;
+    while (mid > 0 && order(mItems[mid - 1], *obj) == 0)
+        --mid;
+    return mid;
 }
 
 bool NVSortedCollection::addUnsorted(NVObject* obj)

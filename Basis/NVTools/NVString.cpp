@@ -15,6 +15,15 @@ constexpr int64_t kSpare = 32;
 constexpr int64_t kEmptySize = 1 + kSpare;
 constexpr size_t kWorkArea = 2048;   // printf's first try; longer results get a heap area
 
+constexpr int64_t kMaxBlock = std::numeric_limits<int32_t>::max();
+
+// Block size for n characters plus extra bytes; beyond 32 bits it is a size no block can
+// have, so the request fails in takeBlock instead of overflowing here.
+int64_t blockFor(long n, int64_t extra)
+{
+    return n > kMaxBlock ? std::numeric_limits<int64_t>::max() : int64_t(n) + extra;
+}
+
 bool liesIn(const char* p, const char* block, int32_t size)
 {
     const std::less_equal<const char*> le;
@@ -25,7 +34,7 @@ bool liesIn(const char* p, const char* block, int32_t size)
 
 bool NVString::takeBlock(int64_t size, const char* keep, long n)
 {
-    if (size > std::numeric_limits<int32_t>::max() || size <= n)
+    if (size > kMaxBlock || size <= n)
         return false;
     char* block = new (std::nothrow) char[static_cast<size_t>(size)];
     if (!block)
@@ -55,13 +64,13 @@ NVString::NVString() : mBuffer(nullptr), mSize(0), mLength(0)
 NVString::NVString(const char* text) : mBuffer(nullptr), mSize(0), mLength(0)
 {
     const long n = text ? static_cast<long>(std::strlen(text)) : 0;
-    if (!text || !takeBlock(n + kSpare + 1, text, n))
+    if (!text || !takeBlock(blockFor(n, kSpare + 1), text, n))
         initEmpty();
 }
 
 NVString::NVString(char c, long n) : mBuffer(nullptr), mSize(0), mLength(0)
 {
-    if (n <= 0 || !takeBlock(int64_t(n) + kSpare + 1, nullptr, 0)) {
+    if (n <= 0 || !takeBlock(blockFor(n, kSpare + 1), nullptr, 0)) {
         initEmpty();
         return;
     }
@@ -72,7 +81,7 @@ NVString::NVString(char c, long n) : mBuffer(nullptr), mSize(0), mLength(0)
 
 NVString::NVString(const NVString& other) : NVObject(other), mBuffer(nullptr), mSize(0), mLength(0)
 {
-    if (!takeBlock(int64_t(other.mLength) + kSpare + 1, other.mBuffer, other.mLength))
+    if (!takeBlock(blockFor(other.mLength, kSpare + 1), other.mBuffer, other.mLength))
         initEmpty();
 }
 
@@ -104,7 +113,7 @@ void NVString::clear()
 void NVString::setText(const char* text, long n)
 {
     if (n + 1 > mSize) {
-        takeBlock(int64_t(n) + kSpare + 1, text, n);
+        takeBlock(blockFor(n, kSpare + 1), text, n);
         return;
     }
     std::memmove(mBuffer, text, static_cast<size_t>(n));   // text may be our own tail
@@ -164,7 +173,7 @@ NVString& NVString::setSize(long n)
     if (n < 0)
         n = 0;
     if (n > mSize)
-        takeBlock(int64_t(n) + 1, mBuffer, mLength);
+        takeBlock(blockFor(n, 1), mBuffer, mLength);
     countLength();
     return *this;
 }
@@ -173,6 +182,8 @@ NVString& NVString::setLength(long n)
 {
     if (n < 0)
         n = 0;
+    if (n >= kMaxBlock)
+        return *this;   // no block can hold it: fail before padding toward it
     if (n <= mLength) {
         mBuffer[n] = 0;
         mLength = static_cast<int32_t>(n);

@@ -7,16 +7,38 @@
 
 namespace {
 
-// The child index holds at most 4096 - 256 links; twice that keeps probe runs short.
-constexpr uint32_t kIndexSize = 8192;
+// The child index holds at most 4096 - 256 links; four times that keeps probe runs short.
+constexpr uint32_t kIndexSize = 16384;
 constexpr uint32_t kIndexMask = kIndexSize - 1;
-constexpr uint32_t kNoCode = 0xFFFFFFFFu;   // readCodeLR: the input ended inside a code
+constexpr uint32_t kNoCode = 0xFFFFFFFFu;   // no such child; or the input ended inside a code
 
 // A slot packs (parent << 8 | byte) + 1 above the 12-bit child code; 0 is an empty slot.
 // A parent is at most 4094 (the dictionary starts over as soon as 4095 is added), so the
 // key fits in the upper 20 bits.
 inline uint32_t indexKey(uint32_t parent, uint32_t c) { return ((parent << 8) | c) + 1; }
-inline uint32_t indexSlot(uint32_t key) { return (key * 2654435761u) >> 19; }
+// The byte's share of the slot is a multiplication that does not wait for the previous
+// match; the code joins it with one xor, which keeps the chain from match to match short.
+inline uint32_t indexSlot(uint32_t code, uint32_t c)
+{
+    return (code ^ ((c * 2654435761u) >> 18)) & kIndexMask;
+}
+
+template <typename T> void release(T*& block)
+{
+    delete[] block;
+    block = nullptr;
+}
+
+// The pointer table of one side, allocated on first use and cleared for the call.
+template <typename T> bool clearedTable(T**& table, uint32_t size)
+{
+    if (table == nullptr)
+        table = new (std::nothrow) T*[size];
+    if (table == nullptr)
+        return false;
+    std::memset(table, 0, size * sizeof(T*));
+    return true;
+}
 
 } // namespace
 
@@ -25,7 +47,9 @@ XCodecLZW::XCodecLZW()
       mEncStartWidth(9), mEncWidth(9), mEncLiteralCount(256), mEncMaxLiteral(255), mEncTable(nullptr),
       mDecNextCode(0), mDecOutAcc(0), mDecCodeAcc(0), mDecOutBits(0), mDecCodeBits(0),
       mDecStartWidth(9), mDecWidth(9), mDecLiteralCount(256), mDecMaxLiteral(255), mDecTable(nullptr),
-      mEncNodes(nullptr), mDecEntries(nullptr), mEncChildIndex(nullptr), mEncLastChild(nullptr)
+      mEncNodes(nullptr), mDecEntries(nullptr), mEncChildIndex(nullptr), mEncLastChild(nullptr),
+      mDecPrefix(nullptr), mDecSuffix(nullptr), mDecLength(nullptr), mEncMissKey(0),
+      mEncMissSlot(0), mStagePos(0)
 {
 }
 
@@ -57,6 +81,8 @@ bool XCodecLZW::initDictionary_1_Encode()
         mEncTable[code] = code < mEncLiteralCount ? &mEncNodes[code] : nullptr;
     }
     std::memset(mEncChildIndex, 0, kIndexSize * sizeof(uint32_t));
+    std::memset(mEncLastChild, 0, kTableSize * sizeof(uint16_t));
+    mEncMissKey = 0;
     mEncNextCode = mEncLiteralCount;
     mEncWidth = mEncStartWidth;
     return true;
@@ -64,46 +90,71 @@ bool XCodecLZW::initDictionary_1_Encode()
 
 void XCodecLZW::initDictionary_2_Encode()
 {
+    mEncMissKey = 0;
+    XEncodeDictionaryValue* const nodes = mEncNodes;   // the link stores could alias the field
     for (uint32_t code = 0; code < kTableSize; ++code) {
-        mEncNodes[code].mChild = nullptr;
-        mEncNodes[code].mSibling = nullptr;
+        nodes[code].mChild = nullptr;
+        nodes[code].mSibling = nullptr;
     }
     std::memset(mEncChildIndex, 0, kIndexSize * sizeof(uint32_t));
+    std::memset(mEncLastChild, 0, kTableSize * sizeof(uint16_t));
     mEncNextCode = mEncLiteralCount;
     mEncWidth = mEncStartWidth;
 }
 
+// The index's answer for the child of code by byte c: its code, or kNoCode. A miss leaves
+// its key and the free slot behind, so that the search and the insertion that follow it
+// on the same string need not probe again.
+inline uint32_t XCodecLZW::findChildCode(uint32_t code, unsigned int c)
+{
+    const uint32_t key = indexKey(code, c);
+    for (uint32_t slot = indexSlot(code, c);; slot = (slot + 1) & kIndexMask) {
+        const uint32_t entry = mEncChildIndex[slot];
+        if ((entry >> 12) == key)
+            return entry & 0xFFF;
+        if (entry == 0) {
+            mEncMissKey = key;
+            mEncMissSlot = slot;
+            return kNoCode;
+        }
+    }
+}
+
 inline XEncodeDictionaryValue* XCodecLZW::findNode(XEncodeDictionaryValue* node, unsigned int c)
 {
-    if (node->mChild == nullptr)
+    // mEncTable[k] is mEncNodes + k for every code in use, so codes and nodes convert
+    // without a load; mEncLastChild is 0 exactly while the node's mChild is null.
+    const uint32_t code = static_cast<uint32_t>(node - mEncNodes);
+    const uint32_t lastChild = mEncLastChild[code];
+    if (lastChild == 0)
         return node;
-    uint32_t key = indexKey(node->mCode, c);
-    for (uint32_t slot = indexSlot(key);; slot = (slot + 1) & kIndexMask) {
-        uint32_t entry = mEncChildIndex[slot];
-        if (entry == 0)
-            return mEncTable[mEncLastChild[node->mCode]];   // no match: the last sibling
-        if ((entry >> 12) == key)
-            return mEncTable[entry & 0xFFF];
-    }
+    const uint32_t child = indexKey(code, c) == mEncMissKey ? kNoCode : findChildCode(code, c);
+    if (child != kNoCode)
+        return mEncNodes + child;
+    return mEncNodes + lastChild;   // no match: the last sibling
 }
 
 inline bool XCodecLZW::addNode(XEncodeDictionaryValue* parent, XEncodeDictionaryValue* last, unsigned int c)
 {
+    // Nodes live in one block, so the table entry at the next free code is its node.
     uint32_t code = mEncNextCode;
-    XEncodeDictionaryValue* node = mEncTable[code];
-    if (node == nullptr)
-        node = mEncTable[code] = &mEncNodes[code];
+    XEncodeDictionaryValue* node = mEncTable[code] = mEncNodes + code;
     node->mValue = c;
     if (last == parent)
         parent->mChild = node;
     else
         last->mSibling = node;
-    uint32_t key = indexKey(parent->mCode, c);
-    uint32_t slot = indexSlot(key);
-    while (mEncChildIndex[slot] != 0)
-        slot = (slot + 1) & kIndexMask;
+    const uint32_t parentCode = static_cast<uint32_t>(parent - mEncNodes);
+    const uint32_t key = indexKey(parentCode, c);
+    uint32_t slot = mEncMissSlot;
+    if (key != mEncMissKey) {
+        slot = indexSlot(parentCode, c);
+        while (mEncChildIndex[slot] != 0)
+            slot = (slot + 1) & kIndexMask;
+    }
+    mEncMissKey = 0;   // the slot is taken now
     mEncChildIndex[slot] = (key << 12) | code;
-    mEncLastChild[parent->mCode] = static_cast<uint16_t>(code);
+    mEncLastChild[parentCode] = static_cast<uint16_t>(code);
     mEncNextCode += 1;
     if (mEncNextCode == (1u << mEncWidth))
         mEncWidth += 1;
@@ -116,7 +167,7 @@ inline void XCodecLZW::writeCodeLR(unsigned int code, NVByteBuffer& out)
     mEncCodeBits = static_cast<uint8_t>(mEncCodeBits + mEncWidth);
     while (mEncCodeBits >= 8) {
         mEncCodeBits = static_cast<uint8_t>(mEncCodeBits - 8);
-        out << static_cast<unsigned char>(mEncCodeAcc >> mEncCodeBits);
+        stageByte(static_cast<unsigned char>(mEncCodeAcc >> mEncCodeBits), out);
     }
     mEncCodeAcc &= (1u << mEncCodeBits) - 1;
 }
@@ -124,13 +175,19 @@ inline void XCodecLZW::writeCodeLR(unsigned int code, NVByteBuffer& out)
 void XCodecLZW::completeEncodingLR(NVByteBuffer& out)
 {
     if (mEncCodeBits > 0)
-        out << static_cast<unsigned char>(mEncCodeAcc << (8 - mEncCodeBits));
+        stageByte(static_cast<unsigned char>(mEncCodeAcc << (8 - mEncCodeBits)), out);
     mEncCodeAcc = 0;
     mEncCodeBits = 0;
+    flushStage(out);
 }
 
 inline unsigned int XCodecLZW::readInput(NVByteBuffer& in)
 {
+    if (mEncInBits == 0) {   // whole bytes in, whole bytes out: the accumulator stays empty
+        unsigned char b = 0;
+        in >> b;
+        return b;
+    }
     while (mEncInBits < 8) {
         unsigned char b = 0;
         in >> b;
@@ -149,12 +206,9 @@ void XCodecLZW::removeDictionaryEncode()
 {
     if (mEncTable != nullptr)
         std::memset(mEncTable, 0, kTableSize * sizeof(*mEncTable));
-    delete[] mEncNodes;
-    delete[] mEncChildIndex;
-    delete[] mEncLastChild;
-    mEncNodes = nullptr;
-    mEncChildIndex = nullptr;
-    mEncLastChild = nullptr;
+    release(mEncNodes);
+    release(mEncChildIndex);
+    release(mEncLastChild);
 }
 
 bool XCodecLZW::encode(NVByteBuffer& in, NVByteBuffer& out)
@@ -163,32 +217,42 @@ bool XCodecLZW::encode(NVByteBuffer& in, NVByteBuffer& out)
     out.resize(0);
     mEncCodeAcc = mEncInAcc = 0;
     mEncCodeBits = mEncInBits = 0;
-    if (mEncTable == nullptr)
-        mEncTable = new (std::nothrow) XEncodeDictionaryValue*[kTableSize];
-    if (mEncTable == nullptr)
+    if (!clearedTable(mEncTable, kTableSize))
         return false;
-    std::memset(mEncTable, 0, kTableSize * sizeof(*mEncTable));
     if (isEndInput(in))
         return true;
     if (!initDictionary_1_Encode())
         return false;
 
-    XEncodeDictionaryValue* cur = mEncTable[readInput(in)];
-    while (!isEndInput(in)) {
-        unsigned int c = readInput(in);
-        XEncodeDictionaryValue* n = findNode(cur, c);
-        if (n != cur && n->mValue == c) {
-            cur = n;
+    mStagePos = 0;
+    uint32_t cur = readInput(in);
+    // Whole bytes pass readInput() unchanged, so the loop takes them straight from the block
+    // with its cursor in a register, and follows matches by code through the child index;
+    // the trie (findNode, addNode) is walked only where a string ends. The buffer's read
+    // cursor is brought to the end afterwards.
+    const unsigned char* src = in.getBuffer();
+    const unsigned long end = in.getSize();
+    unsigned long pos = end - in.getRemaining();
+    while (pos < end) {
+        const unsigned int c = src[pos++];
+        const uint32_t child = findChildCode(cur, c);
+        if (child != kNoCode) {
+            cur = child;
             continue;
         }
-        writeCodeLR(cur->mCode, out);
-        if (!addNode(cur, n, c))
+        XEncodeDictionaryValue* node = mEncNodes + cur;   // mEncTable[cur]
+        XEncodeDictionaryValue* last = findNode(node, c);   // the last sibling, or node itself
+        writeCodeLR(cur, out);
+        if (!addNode(node, last, c)) {
+            flushStage(out);
             return false;
+        }
         if (idDictionaryFull())
             initDictionary_2_Encode();
-        cur = mEncTable[c];
+        cur = c;
     }
-    writeCodeLR(cur->mCode, out);
+    in.skip(in.getRemaining());
+    writeCodeLR(cur, out);
     completeEncodingLR(out);
     removeDictionaryEncode();
     return true;
@@ -202,10 +266,17 @@ bool XCodecLZW::initDictionary_1_Decode()
     mDecLiteralCount = 256;
     mDecMaxLiteral = 255;
     mDecEntries = new (std::nothrow) XDecodeDictionaryValue[kTableSize];
-    if (mDecEntries == nullptr)
+    mDecPrefix = new (std::nothrow) uint16_t[kTableSize];
+    mDecSuffix = new (std::nothrow) uint8_t[kTableSize];
+    mDecLength = new (std::nothrow) uint16_t[kTableSize];
+    if (mDecEntries == nullptr || mDecPrefix == nullptr || mDecSuffix == nullptr ||
+        mDecLength == nullptr) {
+        removeDictionaryDecode();
         return false;
+    }
     for (uint32_t code = 0; code < kTableSize; ++code) {
         mDecEntries[code].mValue = code <= mDecMaxLiteral ? code : 0;
+        mDecLength[code] = 1;
         mDecTable[code] = &mDecEntries[code];
     }
     mDecNextCode = mDecLiteralCount;
@@ -240,48 +311,89 @@ inline unsigned int XCodecLZW::readCodeLR(NVByteBuffer& in)
 // Eight bits through an accumulator that holds no partial byte come out as the byte itself.
 inline void XCodecLZW::writeOutput(unsigned int v, NVByteBuffer& out)
 {
-    out << static_cast<unsigned char>(v);
+    stageByte(static_cast<unsigned char>(v), out);
+}
+
+inline void XCodecLZW::stageByte(unsigned char b, NVByteBuffer& out)
+{
+    if (mStagePos == kStageSize)
+        flushStage(out);
+    mStage[mStagePos++] = b;
+}
+
+void XCodecLZW::flushStage(NVByteBuffer& out)
+{
+    writeRun(mStage, mStagePos, out);
+    mStagePos = 0;
+}
+
+// n bytes as n single-byte writes would leave them, block growth included: an owned block
+// grows to twice its size plus one each time the next byte does not fit.
+void XCodecLZW::writeRun(const unsigned char* p, unsigned int n, NVByteBuffer& out)
+{
+    while (!out.isWrapped() && out.getWritePos() + n > out.getSize()) {
+        unsigned long size = out.getSize();
+        out.resizeAndKeep((size + 1) * 2);
+        if (out.getSize() == size)
+            break;   // no memory: the write stops at the old end
+    }
+    out.write(p, n);
 }
 
 void XCodecLZW::completeOutput(NVByteBuffer& out)
 {
     if (mDecOutBits > 0)
-        out << static_cast<unsigned char>(mDecOutAcc << (8 - mDecOutBits));
+        stageByte(static_cast<unsigned char>(mDecOutAcc << (8 - mDecOutBits)), out);
     mDecOutAcc = 0;
     mDecOutBits = 0;
+    flushStage(out);
 }
 
 inline void XCodecLZW::writeLink(XDecodeDictionaryValue* entry, unsigned int* first, NVByteBuffer& out)
 {
-    // Links run from the last byte to the first; a string is at most one byte per entry.
-    unsigned char reversed[kTableSize];
-    unsigned int n = 0;
-    for (; entry != nullptr && n < kTableSize; entry = entry->mLink)
-        reversed[n++] = static_cast<unsigned char>(entry->mValue);
-    *first = reversed[n - 1];
-    while (n > 0)
-        writeOutput(reversed[--n], out);
+    // Filled from the last byte back to the root through the compact copy of the links,
+    // straight into the staging block; a string is at most one byte per entry.
+    uint32_t code = static_cast<uint32_t>(entry - mDecEntries);
+    const uint32_t length = mDecLength[code];
+    if (mStagePos + length > kStageSize)
+        flushStage(out);
+    unsigned char* q = mStage + mStagePos + length;
+    // Locals: the byte stores below could alias the fields, which would reload them.
+    const uint16_t* prefix = mDecPrefix;
+    const uint8_t* suffix = mDecSuffix;
+    const uint32_t literals = mDecLiteralCount;
+    while (code >= literals) {
+        *--q = suffix[code];
+        code = prefix[code];
+    }
+    *--q = static_cast<unsigned char>(code);
+    mStagePos += length;
+    *first = code;
 }
 
 inline unsigned int XCodecLZW::writeString(unsigned int prev, unsigned int code, unsigned int first,
                                            NVByteBuffer& out)
 {
     unsigned int head = 0;
+    // mDecTable[k] is mDecEntries + k; the sum spares a load.
     if (code < mDecNextCode) {
-        writeLink(mDecTable[code], &head, out);
+        writeLink(mDecEntries + code, &head, out);
         return head;
     }
     // The code being defined right now: prev's string followed by prev's first byte.
-    writeLink(mDecTable[prev], &head, out);
+    writeLink(mDecEntries + prev, &head, out);
     writeOutput(first, out);
     return head;
 }
 
 inline void XCodecLZW::addString(unsigned int prev, unsigned int c)
 {
-    XDecodeDictionaryValue* entry = mDecTable[mDecNextCode];
+    XDecodeDictionaryValue* entry = mDecEntries + mDecNextCode;   // mDecTable[mDecNextCode]
     entry->mValue = c;
-    entry->mLink = mDecTable[prev];
+    entry->mLink = mDecEntries + prev;
+    mDecPrefix[mDecNextCode] = static_cast<uint16_t>(prev);
+    mDecSuffix[mDecNextCode] = static_cast<uint8_t>(c);
+    mDecLength[mDecNextCode] = static_cast<uint16_t>(mDecLength[prev] + 1);
     mDecNextCode += 1;
     if (mDecNextCode + 1 == (1u << mDecWidth))
         mDecWidth += 1;
@@ -291,8 +403,10 @@ void XCodecLZW::removeDictionaryDecode()
 {
     if (mDecTable != nullptr)
         std::memset(mDecTable, 0, kTableSize * sizeof(*mDecTable));
-    delete[] mDecEntries;
-    mDecEntries = nullptr;
+    release(mDecEntries);
+    release(mDecPrefix);
+    release(mDecSuffix);
+    release(mDecLength);
 }
 
 void XCodecLZW::decode(NVByteBuffer& in, NVByteBuffer& out)
@@ -303,15 +417,13 @@ void XCodecLZW::decode(NVByteBuffer& in, NVByteBuffer& out)
     mDecOutBits = mDecCodeBits = 0;
     unsigned int prev = 0;
     unsigned int first = 0;
-    if (mDecTable == nullptr)
-        mDecTable = new (std::nothrow) XDecodeDictionaryValue*[kTableSize];
-    if (mDecTable == nullptr)
+    if (!clearedTable(mDecTable, kTableSize))
         return;
-    std::memset(mDecTable, 0, kTableSize * sizeof(*mDecTable));
     if (in.eos())
         return;
     if (!initDictionary_1_Decode())
         return;
+    mStagePos = 0;
 
     // A stream starts, and starts over after a reset, with a single byte; the encoder never
     // writes anything else there, so any other first code ends the decoding.

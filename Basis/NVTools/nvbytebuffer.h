@@ -39,6 +39,8 @@ public:
     void rewind(unsigned long n);
     void forward(unsigned long n);
     unsigned char peek(unsigned long offset) const;
+    // Moves the read cursor on by n, at most to the end (a read without the copy).
+    void skip(unsigned long n) { mReadPos += static_cast<uint32_t>(n < getRemaining() ? n : getRemaining()); }
 
     NVByteBuffer& read(void* dst, unsigned long n);
     NVByteBuffer& readAndAlloc(void*& dst, unsigned long n);   // dst: new[] of n bytes
@@ -88,13 +90,17 @@ public:
 
     // Content length of a buffer being written (what nesting into another buffer carries).
     unsigned long getWritePos() const { return mWritePos; }
+    bool isWrapped() const { return mExternal; }
 
 private:
     // Reads exactly n bytes into dst; false (cursor moved over what was there) when the data
     // ends first. The multi-byte reads leave their target unchanged in that case.
     bool readExact(void* dst, unsigned long n);
     void writeLE(uint32_t v, int bytes);
+    // A 32-bit length; false when it is cut short or longer than the data that follows.
+    bool readLengthPrefix(unsigned long& n);
     void freeBlock();
+    NVByteBuffer copyOfBlock() const;   // an owned copy of the whole block
     void adopt(unsigned char* p, uint32_t n, bool external);
 
     unsigned char* mBuffer;

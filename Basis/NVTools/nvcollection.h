@@ -62,6 +62,10 @@ public:
     bool isSorted() const { return mSorted; }
 
 protected:
+    // Bisection by compare(): the index of an equal element it meets, or -1; place gets
+    // where obj goes (before that equal element, or where the search ended).
+    long bisect(const NVObject& obj, long& place) const;
+
     bool mSorted;
 };
 

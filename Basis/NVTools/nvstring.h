@@ -64,23 +64,32 @@ public:
     NVString& replace(const char* search, const char* replacement);
     NVString& toString(long value);
     NVString& toString(short value);
+    // An int would be ambiguous between the two forms above; it is a long.
+    NVString& toString(int value) { return toString(static_cast<long>(value)); }
     // Cuts the first token (delimited by any character of delimiters) off the front.
     bool getToken(const NVString& delimiters, NVString& token);
 
     // Reading the text.
     int32_t compare(const NVObject& other) const override;   // other must be an NVString
+    // Counted form: count byte min(length, 255), then that many characters, zeros up to
+    // byte 254. Byte 255 is written only by a text of 255 characters or more.
     void toStr255(unsigned char (&counted)[256]) const;
     int strcmp(const char* text) const;     // ::strcmp, not reduced to -1/0/+1
     int stricmp(const char* text) const;    // cfStricmp
     long match(const char* needle) const;   // first position, -1 if absent, 0 for ""
+    // Empty when start > length or count < 1; a negative start counts as 0. out may be this.
     void substring(NVString& out, long start, long count) const;
     void left(NVString& out, long n) const;
-    void right(NVString& out, long n) const;
+    void right(NVString& out, long n) const;   // the whole text when n >= length
     char* copyString() const;               // new[] copy; the caller delete[]s it
-    char* copyString(char* dest, long max) const;   // max -1: whole text
-    double asNumeric() const;               // 'M'/'m' mega, 'T'/'t' thousand
-    int scanInt() const;                    // sscanf "%d"; 0 when no integer leads
-    void toHexString(NVString& out) const;  // uppercase hex, two digits a byte
+    // Whole text when max is -1 or the text fits, else max characters and a terminator at
+    // dest[max]. A null dest gives null; any other negative max writes nothing.
+    char* copyString(char* dest, long max) const;
+    // The number in the text's first 256 characters, keeping only digits, '-', '.', 'E', 'e';
+    // 'M'/'m' mean mega and 'T'/'t' thousand ("1.5M" is 1500000). 0 when there is none.
+    double asNumeric() const;
+    int scanInt() const;   // leading "%d" integer; 0 when none, held at INT_MIN/INT_MAX
+    void toHexString(NVString& out) const;  // uppercase hex, two digits a byte; out may be this
 
 private:
     // Replaces the block with a zero-filled one of size bytes holding the n characters of

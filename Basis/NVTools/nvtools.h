@@ -5,5 +5,10 @@
 #include "nvobject.h"
 #include "nvstring.h"
 #include "nvscanner.h"
+#include "nvbytebuffer.h"
+#include "nvcollection.h"
+#include "nvnoisegenerator.h"
+#include "xcodeclzw.h"
+#include "OSXThread.h"
 
 #endif

@@ -46,6 +46,7 @@ private:
     bool initDictionary_1_Encode();
     void initDictionary_2_Encode();
     XEncodeDictionaryValue* findNode(XEncodeDictionaryValue* node, unsigned int c);
+    uint32_t findChildCode(uint32_t code, unsigned int c);
     bool addNode(XEncodeDictionaryValue* parent, XEncodeDictionaryValue* last, unsigned int c);
     bool idDictionaryFull() const { return mEncNextCode == kTableSize; }
     void writeCodeLR(unsigned int code, NVByteBuffer& out);
@@ -62,6 +63,10 @@ private:
     void writeLink(XDecodeDictionaryValue* entry, unsigned int* first, NVByteBuffer& out);
     void addString(unsigned int prev, unsigned int c);
     void writeOutput(unsigned int v, NVByteBuffer& out);
+    // Output bytes collect in mStage and go to the buffer a block at a time.
+    void stageByte(unsigned char b, NVByteBuffer& out);
+    void flushStage(NVByteBuffer& out);
+    void writeRun(const unsigned char* p, unsigned int n, NVByteBuffer& out);
     void completeOutput(NVByteBuffer& out);
     void removeDictionaryDecode();
 
@@ -94,6 +99,16 @@ private:
     // child's code, and each node's last child for appending a sibling.
     uint32_t* mEncChildIndex;
     uint16_t* mEncLastChild;
+    // The decoder's links as codes and its last bytes, for walking a string in a small block.
+    uint16_t* mDecPrefix;
+    uint8_t* mDecSuffix;
+    uint16_t* mDecLength;   // bytes in each entry's string
+    uint32_t mEncMissKey;   // key of the last index miss (0: none), and its free slot
+    uint32_t mEncMissSlot;
+    // Output staging of the running call; large enough for the longest string (4094 bytes).
+    static constexpr uint32_t kStageSize = 16384;
+    uint32_t mStagePos;
+    unsigned char mStage[kStageSize];
 };
 
 #endif

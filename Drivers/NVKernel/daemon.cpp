@@ -316,8 +316,12 @@ void Daemon::unpublish(int deviceNumber)
     // Taken away by one rename first: that is the terminate notice.
     if (rename(service->dir.c_str(), gone.c_str()) != 0)
         gone = service->dir;
-    while (!service->connections.empty())
-        closeConnection(*service->connections.begin());
+    // The service is out of mServices already, so its connections are taken off here.
+    while (!service->connections.empty()) {
+        Connection* c = *service->connections.begin();
+        service->connections.erase(service->connections.begin());
+        closeConnection(c);
+    }
     g_source_remove(service->userWatch);
     g_source_remove(service->interestWatch);
     close(service->userFd);
@@ -484,12 +488,12 @@ void DaemonIO::userMessage(Daemon::Connection* c, const uint8_t* packet, size_t 
         return;
     }
     int deviceNumber = c->device;
-    reply(kOpCallReply, answer.status, answer.record.data(), answer.length);
-    if (answer.propertiesChanged) {
+    if (answer.propertiesChanged) { // in place before the caller can look
         auto it = d->mServices.find(deviceNumber);
         if (it != d->mServices.end())
             d->republishProperties(*it->second);
     }
+    reply(kOpCallReply, answer.status, answer.record.data(), answer.length);
     if (answer.reenumerate)
         d->after(0, deviceNumber, kReenumerate);
 }

@@ -123,8 +123,8 @@ private:
     uint32_t mDigitalOutMode = 0;
     bool mStreaming = true;
     uint32_t mCPortBytes = 0;
-    std::array<int32_t, 32> mRoutingIn{};
-    std::array<int32_t, 32> mRoutingOut{};
+    std::array<int32_t, 8> mRoutingIn{};
+    std::array<int32_t, 8> mRoutingOut{};
     std::map<uint32_t, uint16_t> mCodecRegisters;
     std::array<uint32_t, 16> mChannelMap{};
     std::array<char, 32> mName{};

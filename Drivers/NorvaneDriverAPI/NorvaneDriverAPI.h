@@ -106,8 +106,9 @@ static_assert(sizeof(NX_Halvorne_ConfigAndMap) == 84 && sizeof(NX_DigitalStatus)
 
 class ZRCPortBase;
 
-// Dispatch codes of the two operations that would otherwise share a code with another one
-// (setConfiguration's 9 and suspendStreaming's 38): nvkerneld serves these.
+// setBufferSize and getConfigStatus have codes of their own, so that setting a buffer size
+// never lands on setConfiguration (9) and reading the status never suspends streaming (38).
+// The driver (nvkerneld) serves them under these codes.
 enum : uint32_t {
     kNxCodeSetBufferSize = 13,
     kNxCodeGetConfigStatus = 39,

@@ -4,6 +4,7 @@
 #include "NxRegistry.h"
 
 #include <cstring>
+#include <new>
 #include <unistd.h>
 
 USBDevice* nxapiDeviceMap[kNxapiDeviceSlots];
@@ -119,7 +120,8 @@ void ServicePublishCallback(void*, NVDSObject iterator)
 
 void ServicePublished(NVDSObject service)
 {
-    USBDevice* device = new USBDevice(service);
+    USBDevice* device = new (std::nothrow) USBDevice(service);
+    if (!device) return;
     for (USBDevice*& slot : nxapiDeviceMap) {
         if (slot) continue;
         slot = device;

@@ -154,14 +154,15 @@ bool USBDevice::getConfigurationAndChannelMap(NX_Halvorne_ConfigAndMap& out)
     return nxCall(*this, NxOp::GetConfigurationAndChannelMap, nullptr, 0, &out);
 }
 
+// Both move exactly 32 bytes of the caller's buffer; without one there is nothing to move.
 bool USBDevice::getHalvorneDeviceName(char* name)
 {
-    return nxCall(*this, NxOp::GetHalvorneDeviceName, nullptr, 0, name);
+    return name && nxCall(*this, NxOp::GetHalvorneDeviceName, nullptr, 0, name);
 }
 
 bool USBDevice::setHalvorneDeviceName(char const* name)
 {
-    return nxCall(*this, NxOp::SetHalvorneDeviceName, name, name ? 32 : 0);
+    return name && nxCall(*this, NxOp::SetHalvorneDeviceName, name, 32);
 }
 
 // -- Operations with logic of their own ---------------------------------------------------

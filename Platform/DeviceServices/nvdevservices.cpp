@@ -135,6 +135,14 @@ uint32_t newHandle(std::shared_ptr<Object> object)
     return handle;
 }
 
+// Registers a new object and hands its handle (with the caller's reference) out.
+NVDSStatus handOut(std::shared_ptr<Object> object, NVDSObject* handle)
+{
+    std::lock_guard<std::recursive_mutex> lock(gLock);
+    *handle = newHandle(std::move(object));
+    return kNVDSSuccess;
+}
+
 template <class T>
 T* lookup(NVDSObject handle, Object::Kind kind)
 {
@@ -497,9 +505,7 @@ NVDSStatus NVDSGetMasterPort(NVDSObject* master)
         return kNVDSErrorNoRoot;
     auto object = std::make_shared<Master>();
     object->root = root;
-    std::lock_guard<std::recursive_mutex> lock(gLock);
-    *master = newHandle(object);
-    return kNVDSSuccess;
+    return handOut(object, master);
 }
 
 void NVDSObjectRetain(NVDSObject object)
@@ -718,9 +724,7 @@ NVDSStatus NVDSServiceOpen(NVDSObject service, uint32_t type, NVDSObject* connec
     }
     auto c = std::make_shared<Connection>();
     c->fd = fd;
-    std::lock_guard<std::recursive_mutex> lock(gLock);
-    *connection = newHandle(c);
-    return kNVDSSuccess;
+    return handOut(c, connection);
 }
 
 NVDSStatus NVDSServiceClose(NVDSObject connection)

@@ -167,6 +167,14 @@ void NVPlistDictSetInt(plist_t dict, const char* key, int64_t value)
 namespace {
 
 struct Domain {
+    Domain() = default;
+    Domain(const Domain&) = delete;
+    Domain& operator=(const Domain&) = delete;
+    ~Domain()
+    {
+        if (values)
+            plist_free(values);
+    }
     plist_t values = nullptr; // dictionary, loaded on first use
 };
 

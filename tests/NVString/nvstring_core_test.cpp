@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -105,9 +106,15 @@ TEST(NVStringGrowth, HugeSizesFailWithoutChangingTheString)
     s.setSize(long(1) << 40);
     EXPECT_EQ(text(s), "keep");
     EXPECT_EQ(s.getSize(), 37);
-    const NVString huge('x', long(1) << 40);
-    EXPECT_EQ(text(huge), "");
-    expectInvariants(huge);
+    s.setSize(LONG_MAX);
+    s.setLength(LONG_MAX);
+    EXPECT_EQ(text(s), "keep");
+    EXPECT_EQ(s.getSize(), 37);
+    for (const long n : {long(1) << 40, LONG_MAX}) {
+        const NVString huge('x', n);
+        EXPECT_EQ(text(huge), "");
+        expectInvariants(huge);
+    }
 }
 
 // The text being copied in may live in the string's own block, also when the block grows.

@@ -194,6 +194,7 @@ TEST(NVStringNumbers, ScanIntAndToString)
     EXPECT_EQ(text(s.toString(static_cast<long>(-1234567))), "-1234567");
     EXPECT_EQ(text(s.toString(static_cast<short>(-32768))), "-32768");
     EXPECT_EQ(text(s.toString(static_cast<short>(0xFFFF))), "-1");   // shorts are signed
+    EXPECT_EQ(text(s.toString(42)), "42");
 }
 
 TEST(NVStringConvert, CaseAndHex)

@@ -11,11 +11,6 @@
 
 namespace {
 
-struct Released {
-    void operator()(USBDevice* d) const { d->release(); }
-};
-using Device = std::unique_ptr<USBDevice, Released>;
-
 std::vector<uint8_t> words(std::initializer_list<uint32_t> list)
 {
     std::vector<uint8_t> out;
@@ -426,6 +421,11 @@ TEST(Catalogue, OperationsWithoutADriverCall)
     EXPECT_TRUE(d->levelInfoExDetach());
     EXPECT_TRUE(d->readLevelInfoExtended1(extended));
     EXPECT_FALSE(d->writeZRData(nullptr, 4));
+    // Without a caller's buffer nothing is sent.
+    EXPECT_FALSE(d->getHalvorneDeviceName(nullptr));
+    EXPECT_FALSE(d->setHalvorneDeviceName(nullptr));
+    EXPECT_FALSE(d->getInLevels(nullptr));
+    EXPECT_FALSE(d->getOutLevels(nullptr));
     EXPECT_TRUE(driver.mSent.empty());
 }
 

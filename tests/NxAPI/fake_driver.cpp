@@ -67,9 +67,9 @@ FakeDriver::~FakeDriver()
 void FakeDriver::answer(uint32_t code, std::vector<uint8_t> payload, FakeAnswer how)
 {
     on(code, [payload, how](NX_Dispatch& record) {
-        std::memcpy(record.mPayload, payload.data(),
-                    payload.size() < sizeof record.mPayload ? payload.size()
-                                                            : sizeof record.mPayload);
+        const size_t n = payload.size() < sizeof record.mPayload ? payload.size()
+                                                                 : sizeof record.mPayload;
+        if (n) std::memcpy(record.mPayload, payload.data(), n);
         return how;
     });
 }

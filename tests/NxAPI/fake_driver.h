@@ -8,6 +8,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <memory>
 #include <vector>
 
 #include "NorvaneDriverAPI.h"
@@ -52,6 +53,12 @@ private:
     const NxPlatformOps* mPrevious;
     friend struct FakeOps;
 };
+
+// Holds one reference on a handle and gives it back.
+struct Released {
+    void operator()(USBDevice* d) const { d->release(); }
+};
+using Device = std::unique_ptr<USBDevice, Released>;
 
 // Reads a value of a sent record at a record offset.
 template <class T> T at(const NX_Dispatch& record, size_t offset)

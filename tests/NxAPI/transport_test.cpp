@@ -10,11 +10,6 @@
 
 namespace {
 
-struct Released {
-    void operator()(USBDevice* d) const { d->release(); }
-};
-using Device = std::unique_ptr<USBDevice, Released>;
-
 plist_t idProperties(int64_t vendor, int64_t product)
 {
     plist_t dict = plist_new_dict();

@@ -13,11 +13,6 @@
 
 namespace {
 
-struct Released {
-    void operator()(USBDevice* d) const { d->release(); }
-};
-using Device = std::unique_ptr<USBDevice, Released>;
-
 NxVersion make(int major, int minor, int revision, int stage, int build)
 {
     NxVersion v;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -54,6 +55,10 @@ struct Watcher {
     }
     ~Watcher()
     {
+        for (NVDSObject s : arrived)
+            NVDSObjectRelease(s);
+        for (NVDSObject s : gone)
+            NVDSObjectRelease(s);
         NVDSObjectRelease(published);
         NVDSObjectRelease(terminated);
         NVDSNotificationPortDestroy(port);
@@ -90,8 +95,6 @@ TEST(DeviceServices, DevicesPluggedBeforeAndAfterTheClientStartsArePublished)
     ASSERT_TRUE(watcher.runUntil([&] { return watcher.arrived.size() == 2; }));
     EXPECT_EQ(watcher.arrived[1], kernel.entryId(second));
     EXPECT_STREQ(NVDSServiceGetClass(watcher.arrived[1]), kQM7Class);
-    for (NVDSObject s : watcher.arrived)
-        NVDSObjectRelease(s);
 }
 
 TEST(DeviceServices, UnplugTerminatesTheSameIdentityAndReplugPublishesANewOne)
@@ -113,15 +116,11 @@ TEST(DeviceServices, UnplugTerminatesTheSameIdentityAndReplugPublishesANewOne)
     EXPECT_EQ(watcher.arrived[1], kernel.entryId(qm7));
 
     // The gone service's handle stays valid while referenced, but its service is not there.
-    std::vector<NVDSObject> all = watcher.arrived;
-    all.insert(all.end(), watcher.gone.begin(), watcher.gone.end());
     NVDSObject connection = 0;
     EXPECT_NE(NVDSServiceOpen(first, 2, &connection), kNVDSSuccess);
     plist_t properties = nullptr;
     EXPECT_EQ(NVDSServiceCopyProperties(first, &properties), kNVDSErrorNotFound);
     EXPECT_EQ(properties, nullptr);
-    for (NVDSObject s : all)
-        NVDSObjectRelease(s);
 }
 
 TEST(DeviceServices, ClassFoldersThatComeWithALaterDaemonAreWatched)
@@ -135,10 +134,6 @@ TEST(DeviceServices, ClassFoldersThatComeWithALaterDaemonAreWatched)
     ASSERT_TRUE(watcher.runUntil([&] { return watcher.gone.size() == 1; }));
     ASSERT_TRUE(kernel.start("--plug", "qm7")); // the class folder is made anew
     ASSERT_TRUE(watcher.runUntil([&] { return watcher.arrived.size() == 2; }));
-    for (NVDSObject s : watcher.arrived)
-        NVDSObjectRelease(s);
-    for (NVDSObject s : watcher.gone)
-        NVDSObjectRelease(s);
 }
 
 TEST(DeviceServices, MatchingServicesListsWhatIsPresentInIdOrder)
@@ -338,6 +333,24 @@ TEST(DeviceServices, InterestNoticesArriveWithTheirWords)
     NVRunLoopRunFor(NVRunLoopGetCurrent(), 100);
     EXPECT_EQ(notices.got.size(), 2u);
     NVDSNotificationPortDestroy(port);
+}
+
+TEST(DeviceServices, AWorkerCallsWhileTheRunLoopDeliversNotices)
+{
+    Opened d;
+    Watcher watcher;
+    std::atomic<int> answered{0};
+    std::thread worker([&] {
+        std::vector<uint8_t> answer;
+        for (int i = 0; i < 200; ++i)
+            answered += call(d.connection, 23, &answer) == kNVDSSuccess;
+    });
+    int second = d.kernel.plugQM7();
+    ASSERT_TRUE(watcher.runUntil([&] { return watcher.arrived.size() == 2; }));
+    ASSERT_TRUE(d.kernel.unplug(second));
+    ASSERT_TRUE(watcher.runUntil([&] { return watcher.gone.size() == 1; }));
+    worker.join();
+    EXPECT_EQ(answered.load(), 200);
 }
 
 TEST(DeviceServices, BadHandlesAreStatusesNotCrashes)
