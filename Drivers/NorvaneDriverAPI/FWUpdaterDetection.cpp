@@ -77,12 +77,6 @@ const ErrnoLine kActiveAttach[] = {
     { EMFILE, "fwUpdaterActive shmat: error EMFILE, reached limit of #sm\n" },
 };
 
-void* attach(int id)
-{
-    void* at = shmat(id, nullptr, 0);
-    return at == reinterpret_cast<void*>(-1) ? nullptr : at;
-}
-
 // Marks the segment for removal; attachments stay valid until they end.
 void removeSegment(int id)
 {
@@ -91,25 +85,43 @@ void removeSegment(int id)
         logErrno(kUnRegister, true);
 }
 
+// How far a lookup and attach got; each failure has written its line for errno.
+enum class Reached { Nothing, Segment, Attached };
+
+// Clears errno, looks the segment up with the flags and attaches it read-write. A failed
+// lookup also forgets this process's registration.
+template <size_t L, size_t A>
+Reached lookUpAndAttach(int flags, const ErrnoLine (&lookupLines)[L], const ErrnoLine (&attachLines)[A],
+                        int* id, void** at)
+{
+    errno = 0;
+    *id = shmget(gKey.load(), kShmSize, flags);
+    if (*id == -1) {
+        logErrno(lookupLines);
+        _OSShmID = -1;
+        return Reached::Nothing;
+    }
+    *at = shmat(*id, nullptr, 0);
+    if (*at == reinterpret_cast<void*>(-1)) {
+        logErrno(attachLines);
+        return Reached::Segment;
+    }
+    return Reached::Attached;
+}
+
 } // namespace
 
 bool fwupdateRegister()
 {
-    errno = 0;
-    int id = shmget(gKey.load(), kShmSize, kCreateFlags);
-    if (id == -1) {
-        logErrno(kRegisterLookup);
-        _OSShmID = -1;
+    int id = -1;
+    void* at = nullptr;
+    Reached reached = lookUpAndAttach(kCreateFlags, kRegisterLookup, kRegisterAttach, &id, &at);
+    if (reached == Reached::Segment)
+        removeSegment(id);   // a failed registration leaves no segment behind
+    if (reached != Reached::Attached)
         return false;
-    }
-    void* at = attach(id);
-    if (!at) {
-        logErrno(kRegisterAttach);
-        removeSegment(id);
-        return false;
-    }
-    // One aligned 32-bit store; checkers read it without a lock.
-    *static_cast<volatile uint32_t*>(at) = kFWUpdaterShmValue;
+    // One aligned 32-bit store; checkers, and this process's other thread, use no lock.
+    __atomic_store_n(static_cast<uint32_t*>(at), uint32_t(kFWUpdaterShmValue), __ATOMIC_RELAXED);
     _OSShmID = id;
     if (void* previous = gAttachment.exchange(at))
         shmdt(previous);
@@ -124,20 +136,14 @@ void fwupdateUnRegister()
 
 bool fwUpdaterActive()
 {
-    errno = 0;
-    int id = shmget(gKey.load(), kShmSize, kLookupFlags);
-    if (id == -1) {
-        logErrno(kActiveLookup);
-        _OSShmID = -1;
+    int id = -1;
+    void* at = nullptr;
+    Reached reached = lookUpAndAttach(kLookupFlags, kActiveLookup, kActiveAttach, &id, &at);
+    if (reached == Reached::Segment)
+        fwupdateUnRegister();   // drops this process's own registration, if it has one
+    if (reached != Reached::Attached)
         return false;
-    }
-    void* at = attach(id);
-    if (!at) {
-        logErrno(kActiveAttach);
-        fwupdateUnRegister();
-        return false;
-    }
-    uint32_t value = *static_cast<volatile const uint32_t*>(at);
+    uint32_t value = __atomic_load_n(static_cast<const uint32_t*>(at), __ATOMIC_RELAXED);
     // A checker may ask over and over; keeping each attachment would pile them up.
     shmdt(at);
     if (value == kFWUpdaterShmValue) {

@@ -14,6 +14,17 @@ int main(int, char**) {
     }
     {
         FWUpdater updater;
+        // Ctrl-C or a logout goes the way of closing the window, so the marker is taken
+        // away and the device closed instead of the process just ending.
+        NVToolkitOnTerminationSignal(
+            [](void* self) {
+                auto* u = static_cast<FWUpdater*>(self);
+                if (u->getWindow() && IsWindowVisible(u->getWindow()))
+                    CloseWindow(u->getWindow());
+                else
+                    FWUpdater::mainWindowClosedHandler(nullptr, nullptr, u);
+            },
+            &updater);
         updater.run();
     }
     return 0;

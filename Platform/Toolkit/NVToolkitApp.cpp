@@ -5,6 +5,8 @@
 #include <QThread>
 #include <QTimer>
 
+#include <glib-unix.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <string>
@@ -47,6 +49,24 @@ const char* NVToolkitDispatcherName() {
 
 bool NVToolkitLoopDispatchesGLib() {
     return std::string(NVToolkitDispatcherName()).find("Glib") != std::string::npos;
+}
+
+void NVToolkitOnTerminationSignal(void (*handler)(void* userData), void* userData) {
+    NVToolkitInit();
+    struct Target {
+        void (*handler)(void*);
+        void* userData;
+    };
+    // Lives as long as the process, as the signal sources do.
+    static Target target;
+    target = Target{handler, userData};
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        g_unix_signal_add(signal, [](gpointer) -> gboolean {
+            if (target.handler)
+                target.handler(target.userData);
+            return G_SOURCE_CONTINUE;
+        }, nullptr);
+    }
 }
 
 void RunApplicationEventLoop() {

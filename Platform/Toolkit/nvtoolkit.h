@@ -99,6 +99,10 @@ bool NVToolkitLoopDispatchesGLib();
 // The name of the event dispatcher in use, for messages.
 const char* NVToolkitDispatcherName();
 
+// Calls `handler` on the event loop when the process gets SIGINT, SIGTERM or SIGHUP, instead
+// of the process ending on the spot.
+void NVToolkitOnTerminationSignal(void (*handler)(void* userData), void* userData);
+
 void RunApplicationEventLoop();
 void QuitApplicationEventLoop();
 

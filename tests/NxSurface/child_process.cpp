@@ -39,11 +39,15 @@ ChildProcess::~ChildProcess()
 
 bool ChildProcess::start(const std::vector<std::string>& argv, const Options& options)
 {
-    int in[2], out[2], err[2];
-    if (pipe2(in, O_CLOEXEC) != 0)
+    int in[2] = { -1, -1 }, out[2] = { -1, -1 }, err[2] = { -1, -1 };
+    auto closeAll = [&] {
+        for (int* fd : { &in[0], &in[1], &out[0], &out[1], &err[0], &err[1] })
+            closeFd(*fd);
+    };
+    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
+        closeAll();
         return false;
-    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
-        return false;
+    }
 
     // Everything the child needs is built before fork: only async-signal-safe calls after it.
     std::vector<char*> args;
@@ -60,8 +64,10 @@ bool ChildProcess::start(const std::vector<std::string>& argv, const Options& op
     env.push_back(nullptr);
 
     mPid = fork();
-    if (mPid < 0)
+    if (mPid < 0) {
+        closeAll();
         return false;
+    }
     if (mPid == 0) {
         dup2(in[0], 0);
         dup2(out[1], 1);

@@ -1,6 +1,7 @@
 #include "FWUpdaterDetection.h"
 
 #include "child_process.h"
+#include "marker_key.h"
 #include "nvlog.h"
 
 #include <gtest/gtest.h>
@@ -20,39 +21,14 @@ namespace {
 
 constexpr uid_t kNobody = 65534;
 
-bool segmentExists(int key)
-{
-    return shmget(key, 0, 0) != -1;
-}
-
-void removeSegment(int key)
-{
-    int id = shmget(key, 0, 0);
-    if (id != -1)
-        shmctl(id, IPC_RMID, nullptr);
-}
-
-// Every test works on a key of its own that no segment uses yet, and removes whatever
-// segment is left under it, also when the test fails.
+// Every test works on a key of its own.
 class PresenceMarker : public testing::Test {
 protected:
     void SetUp() override
     {
-        for (int i = 0; i < 4096 && mKey == 0; ++i) {
-            int candidate = static_cast<int>(0x4E560000u | ((static_cast<unsigned>(getpid()) * 16u + i) & 0xFFFFu));
-            if (!segmentExists(candidate) && errno == ENOENT)
-                mKey = candidate;
-        }
-        ASSERT_NE(mKey, 0);
-        _fwUpdateSetShmKey(mKey);
-        char hex[16];
-        snprintf(hex, sizeof hex, "%X", static_cast<unsigned>(mKey));
-        mKeyText = hex;
-    }
-    void TearDown() override
-    {
-        removeSegment(mKey);
-        _fwUpdateSetShmKey(static_cast<int>(kFWUpdaterShmKey));
+        ASSERT_NE(mMarker.key(), 0);
+        mKey = mMarker.key();
+        mKeyText = mMarker.text();
     }
 
     std::vector<std::string> probe(const char* action) const
@@ -76,13 +52,9 @@ protected:
         *static_cast<uint32_t*>(at) = value;
         shmdt(at);
     }
-    int attachments() const
-    {
-        shmid_ds status {};
-        int id = shmget(mKey, 0, 0);
-        return id != -1 && shmctl(id, IPC_STAT, &status) == 0 ? static_cast<int>(status.shm_nattch) : -1;
-    }
+    int attachments() const { return mMarker.attachments(); }
 
+    MarkerKey mMarker;
     int mKey = 0;
     std::string mKeyText;
 };

@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QThread>
 
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -306,4 +307,18 @@ TEST_F(ToolkitTest, ImageViewShowsAPNGAndRefusesOtherData) {
 TEST(ToolkitLoop, DispatchesGLibSources) {
     // The driver API's notifications arrive as GLib sources inside this loop.
     EXPECT_TRUE(NVToolkitLoopDispatchesGLib()) << NVToolkitDispatcherName();
+}
+
+TEST(ToolkitLoop, TerminationSignalsReachTheLoop) {
+    static int calls = 0;
+    NVToolkitOnTerminationSignal([](void* data) { *static_cast<int*>(data) += 1; }, &calls);
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+        int before = calls;
+        raise(sig);
+        for (int i = 0; i < 100 && calls == before; ++i) {
+            QApplication::processEvents(QEventLoop::AllEvents, 10);
+            QThread::msleep(2);
+        }
+        EXPECT_EQ(calls, before + 1) << sig;
+    }
 }
