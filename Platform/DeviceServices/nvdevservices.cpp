@@ -19,12 +19,11 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <glib.h>
-#include <poll.h>
 #include <sys/inotify.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <time.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 using Port = NVDSNotificationPort;
@@ -38,11 +37,13 @@ std::atomic<int> gCallTimeoutMs{-1};
 int callTimeout()
 {
     int ms = gCallTimeoutMs.load();
-    if (ms < 0) {
+    if (ms > 0)
+        return ms;
+    static const int fromEnvironment = [] {
         const char* env = getenv("NVDS_CALL_TIMEOUT_MS");
-        ms = env && atoi(env) > 0 ? atoi(env) : 5000;
-    }
-    return ms;
+        return env && atoi(env) > 0 ? atoi(env) : 5000;
+    }();
+    return fromEnvironment;
 }
 
 // --- objects and their handles ---
@@ -98,6 +99,7 @@ struct Connection : Object {
     }
     std::mutex lock; // one call at a time on the socket
     int fd = -1;
+    int timeoutMs = 0; // receive time-out the socket has
     bool broken = false; // after a time-out or a lost socket: every call fails
 };
 
@@ -306,14 +308,19 @@ NVDSStatus fromWire(uint32_t status)
     }
 }
 
-int64_t nowMs()
+// The socket's receive time-out, set when it differs from what the socket has.
+void applyTimeout(int fd, int* applied)
 {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+    int ms = callTimeout();
+    if (ms == *applied)
+        return;
+    timeval tv{ms / 1000, (ms % 1000) * 1000};
+    if (setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0)
+        *applied = ms;
 }
 
-// Sends one request and waits for the answer of the expected kind. The packet goes to
+// Sends one request and waits for the answer of the expected kind (the socket's receive
+// time-out bounds the wait, so the answer costs one blocking receive). The packet goes to
 // `answer` (header first); returns its size, or a negative status.
 long roundTrip(int fd, uint16_t op, uint32_t arg, const void* body, size_t bodySize, uint16_t replyOp,
                uint8_t* answer, size_t room)
@@ -329,36 +336,28 @@ long roundTrip(int fd, uint16_t op, uint32_t arg, const void* body, size_t bodyS
     while (sent < 0 && errno == EINTR);
     if (sent != ssize_t(sizeof head + bodySize))
         return -kNVDSErrorIO;
-    int64_t deadline = nowMs() + callTimeout();
-    for (;;) {
-        pollfd p{fd, POLLIN, 0};
-        int64_t left = deadline - nowMs();
-        int ready = left > 0 ? poll(&p, 1, int(left)) : 0;
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready == 0)
-            return -kNVDSErrorTimeout;
-        if (ready < 0)
-            return -kNVDSErrorIO;
-        ssize_t n = recv(fd, answer, room, MSG_DONTWAIT | MSG_TRUNC);
-        if (n < 0 && (errno == EINTR || errno == EAGAIN))
-            continue;
-        if (n <= 0)
-            return -kNVDSErrorIO;
-        nvk::MessageHeader reply{};
-        if (size_t(n) > room || size_t(n) < sizeof reply)
-            return -kNVDSErrorProtocol;
-        memcpy(&reply, answer, sizeof reply);
-        if (reply.magic != nvk::kMagic || reply.version != nvk::kVersion || reply.op != replyOp ||
-            reply.size != size_t(n) - sizeof reply)
-            return -kNVDSErrorProtocol;
-        return long(n);
-    }
+    ssize_t n;
+    do
+        n = recv(fd, answer, room, MSG_TRUNC);
+    while (n < 0 && errno == EINTR);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        return -kNVDSErrorTimeout;
+    if (n <= 0)
+        return -kNVDSErrorIO;
+    nvk::MessageHeader reply{};
+    if (size_t(n) > room || size_t(n) < sizeof reply)
+        return -kNVDSErrorProtocol;
+    memcpy(&reply, answer, sizeof reply);
+    if (reply.magic != nvk::kMagic || reply.version != nvk::kVersion || reply.op != replyOp ||
+        reply.size != size_t(n) - sizeof reply)
+        return -kNVDSErrorProtocol;
+    return long(n);
 }
 
 // --- the notification port's source ---
 
-void rescan(Iterator* it, std::vector<NVDSObject>* fire)
+// Queues what came (publish) or went (terminate) since the last look; true when anything did.
+bool rescan(Iterator* it)
 {
     std::vector<uint32_t> present = scanClass(it->root, it->className);
     std::set<uint32_t> now(present.begin(), present.end());
@@ -375,8 +374,7 @@ void rescan(Iterator* it, std::vector<NVDSObject>* fire)
     it->known = std::move(now);
     for (uint32_t id : changed)
         it->queue.push_back(retainService(id, it->root, it->className));
-    if (!changed.empty())
-        fire->push_back(0);
+    return !changed.empty();
 }
 
 void watchClasses(Port* port)
@@ -425,12 +423,12 @@ gboolean portDispatch(GSource* source, GSourceFunc, gpointer)
             while (read(port->inotifyFd, events, sizeof events) > 0) {
             }
             watchClasses(port); // class folders come and go with the daemon
-            for (NVDSObject handle : port->matchings) {
-                auto* it = lookup<Iterator>(handle, Object::kIterator);
-                std::vector<NVDSObject> fire;
-                if (it)
-                    rescan(it, &fire);
-                if (!fire.empty() && it->callback) {
+            // What went is told before what came: a device replugged at once is first gone.
+            for (NVDSNotificationKind kind : {kNVDSServiceTerminate, kNVDSServicePublish}) {
+                for (NVDSObject handle : port->matchings) {
+                    auto* it = lookup<Iterator>(handle, Object::kIterator);
+                    if (!it || it->notice != kind || !rescan(it) || !it->callback)
+                        continue;
                     ++it->refs; // kept alive through its callback
                     deliveries.push_back(Delivery{Delivery::kMatching, handle, it->refcon, it->callback, nullptr, 0, 0, {}});
                 }
@@ -449,9 +447,7 @@ gboolean portDispatch(GSource* source, GSourceFunc, gpointer)
             if (size >= ssize_t(sizeof head))
                 memcpy(&head, packet, sizeof head);
             if (size <= 0 || size_t(size) > sizeof packet) { // the service went, or garbage
-                Port* keep = n->port;
                 n->detach();
-                n->port = keep == port ? nullptr : keep;
                 continue;
             }
             if (size_t(size) < sizeof head || head.magic != nvk::kMagic || head.op != nvk::kOpNotice ||
@@ -712,6 +708,8 @@ NVDSStatus NVDSServiceOpen(NVDSObject service, uint32_t type, NVDSObject* connec
     int fd = connectSocket(dir, nvk::kUserClientSocket, &status);
     if (fd < 0)
         return status;
+    int timeoutMs = 0;
+    applyTimeout(fd, &timeoutMs);
     uint8_t answer[sizeof(nvk::MessageHeader) + 16];
     long n = roundTrip(fd, nvk::kOpOpen, type, nullptr, 0, nvk::kOpOpenReply, answer, sizeof answer);
     nvk::MessageHeader reply{};
@@ -724,6 +722,7 @@ NVDSStatus NVDSServiceOpen(NVDSObject service, uint32_t type, NVDSObject* connec
     }
     auto c = std::make_shared<Connection>();
     c->fd = fd;
+    c->timeoutMs = timeoutMs;
     return handOut(c, connection);
 }
 
@@ -758,6 +757,7 @@ NVDSStatus NVDSConnectCallStructMethod(NVDSObject connection, uint32_t selector,
     std::lock_guard<std::mutex> callLock(c->lock);
     if (c->broken)
         return kNVDSErrorIO;
+    applyTimeout(c->fd, &c->timeoutMs);
     uint8_t answer[sizeof(nvk::MessageHeader) + nvk::kMaxPayload + 1];
     long n = roundTrip(c->fd, nvk::kOpCall, selector, input, inputSize, nvk::kOpCallReply, answer, sizeof answer);
     if (n < 0) {

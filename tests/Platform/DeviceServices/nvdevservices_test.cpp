@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -29,16 +30,23 @@ struct Watcher {
     NVDSNotificationPortRef port = nullptr;
     NVDSObject published = 0, terminated = 0;
     std::vector<NVDSObject> arrived, gone;
+    std::string events; // "+id" and "-id" in the order they came
 
     static void onPublish(void* self, NVDSObject it)
     {
-        for (NVDSObject s : drain(it))
-            static_cast<Watcher*>(self)->arrived.push_back(s);
+        auto* w = static_cast<Watcher*>(self);
+        for (NVDSObject s : drain(it)) {
+            w->arrived.push_back(s);
+            w->events += "+" + std::to_string(s);
+        }
     }
     static void onTerminate(void* self, NVDSObject it)
     {
-        for (NVDSObject s : drain(it))
-            static_cast<Watcher*>(self)->gone.push_back(s);
+        auto* w = static_cast<Watcher*>(self);
+        for (NVDSObject s : drain(it)) {
+            w->gone.push_back(s);
+            w->events += "-" + std::to_string(s);
+        }
     }
 
     explicit Watcher(const char* className = kQM7Class)
@@ -114,6 +122,14 @@ TEST(DeviceServices, UnplugTerminatesTheSameIdentityAndReplugPublishesANewOne)
     ASSERT_TRUE(watcher.runUntil([&] { return watcher.arrived.size() == 2; }));
     EXPECT_NE(watcher.arrived[1], first); // entry ids are never reused
     EXPECT_EQ(watcher.arrived[1], kernel.entryId(qm7));
+
+    // Replugged at once: the old service is told gone before the new one arrives.
+    NVDSObject second = watcher.arrived[1];
+    ASSERT_TRUE(kernel.replug(qm7));
+    NVDSObject third = kernel.entryId(qm7);
+    ASSERT_TRUE(watcher.runUntil([&] { return watcher.arrived.size() == 3; }));
+    EXPECT_EQ(watcher.events, "+" + std::to_string(first) + "-" + std::to_string(first) + "+" + std::to_string(second) +
+                                  "-" + std::to_string(second) + "+" + std::to_string(third));
 
     // The gone service's handle stays valid while referenced, but its service is not there.
     NVDSObject connection = 0;
