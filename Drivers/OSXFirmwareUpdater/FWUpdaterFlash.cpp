@@ -101,6 +101,7 @@ public:
             retainCurrent();
         mDevice = taken;
     }
+    void release() { drop(); }
     USBDevice* get() const { return mDevice; }
     explicit operator bool() const { return mDevice != nullptr; }
     USBDevice* operator->() const { return mDevice; }
@@ -258,24 +259,26 @@ void FWUpdater::callDoModalMessage(const char* message, bool, bool waitForUnplug
 
 void FWUpdater::OnButtonFlash() {
     mBtnExit.EnableWindow(false);
-    bool ok;
-    {
-        DeviceHold device(*this);   // the device written to, for the whole write half
-        ok = flashFirmware(false);
-    }
+    // Held from the write through the unplug wait: while it lives, a device that is
+    // unplugged and back within one poll cannot come back at its address and pass for it.
+    DeviceHold written(*this);
+    const bool ok = flashFirmware(false);
     const NxVersion fileVersion = mFileVersion;
 
     if (!ok) {
+        written.release();
         callDoModalMessage(kMsgFailed, true, true);
     } else {
         mBtnFlash.EnableWindow(false);
         mStatus.SetWindowText(kMsgUnplug);
-        // Only compared, never used: the write's reference on it is given back.
-        USBDevice* const written = mDevice;
-        if (written)
+        if (mDevice != written.get())
+            written.take();
+        USBDevice* const remembered = written.get();
+        if (remembered)
             mUpdating = true;
-        while (mDevice && mDevice == written)
+        while (mDevice && mDevice == remembered)
             Sleep(kUnplugPollMs);
+        written.release();
 
         const FWReplugWaits& waits = fwReplugWaits();
         mStatus.SetWindowText(kMsgPlugIn);

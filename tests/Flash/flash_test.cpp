@@ -144,6 +144,20 @@ TEST_F(FlashTest, SuccessfulUpdate) {
     EXPECT_TRUE(clean);
 }
 
+// The device unplugged and plugged back within one poll (the control command's "replug"):
+// the job sees a new handle in place of the one it wrote to and goes on.
+TEST_F(FlashTest, ReplugWithinOnePollCountsAsAReturn) {
+    FWUpdater u;
+    bool clean = runFlashSession(u, world, [&](FlashSession& s) {
+        startFlash(s);
+        ASSERT_TRUE(s.waitStatus(kUnplug, 30000)) << s.status();
+        EXPECT_TRUE(world.kernel.replug(world.qm7));
+        ASSERT_TRUE(s.waitStatus(kSuccess, 15000)) << s.status();
+        unplugAndEnd(s, world);
+    });
+    EXPECT_TRUE(clean);
+}
+
 // The failures before the replug: each shows its messages in order, sends only what the
 // procedure reaches, and ends when the device is unplugged.
 TEST(FlashFailures, BeforeTheReplug) {
