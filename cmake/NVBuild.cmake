@@ -32,10 +32,13 @@ function(nv_add_gtest name)
   if(NOT T_OWN_MAIN)
     target_link_libraries(${name} PRIVATE GTest::gtest_main)
   endif()
+  # The test environment reaches both the discovery run and every test through a launcher:
+  # a list-valued ENVIRONMENT does not survive gtest_discover_tests' PROPERTIES.
+  set_property(TARGET ${name} PROPERTY CROSSCOMPILING_EMULATOR ${CMAKE_COMMAND} -E env ${NV_TEST_ENV})
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 30
-    PROPERTIES ENVIRONMENT "${NV_TEST_ENV}" LABELS "${T_LABELS}")
+    PROPERTIES LABELS "${T_LABELS}")
 endfunction()
 
 # nv_add_subdirs(): adds every child folder that has a CMakeLists.txt.

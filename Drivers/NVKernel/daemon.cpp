@@ -217,9 +217,8 @@ bool Daemon::start()
         fprintf(stderr, "nvkerneld: cannot open the control socket in %s: %s\n", mRoot.c_str(), strerror(errno));
         return false;
     }
-    static Listener controlListener;
-    controlListener = Listener{this, Connection::kControl, 0};
-    mControlWatch = g_unix_fd_add(mControlFd, G_IO_IN, DaemonIO::accept, &controlListener);
+    mControlListener.reset(new Listener{this, Connection::kControl, 0});
+    mControlWatch = g_unix_fd_add(mControlFd, G_IO_IN, DaemonIO::accept, mControlListener.get());
     mLoop = g_main_loop_new(nullptr, FALSE);
     for (int sig : {SIGINT, SIGTERM, SIGHUP})
         mSignalWatches.push_back(g_unix_signal_add(sig, DaemonIO::signal, this));

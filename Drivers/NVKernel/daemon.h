@@ -18,6 +18,8 @@ typedef struct _GMainLoop GMainLoop;
 
 namespace nvk {
 
+struct Listener;
+
 class Daemon {
 public:
     explicit Daemon(std::string root);
@@ -55,6 +57,7 @@ private:
     GMainLoop* mLoop = nullptr;
     int mControlFd = -1;
     unsigned mControlWatch = 0;
+    std::unique_ptr<Listener> mControlListener;
     std::vector<unsigned> mSignalWatches;
     uint32_t mNextEntryId = 0x1000;
     int mNextDevice = 1;

@@ -338,7 +338,12 @@ Answer SimDevice::call(const uint8_t* input, size_t size)
 
 uint32_t SimDevice::controlRequest(Record& r, Answer& answer)
 {
-    const Layout& L = mOptions.driverMajor == 1 ? kLayoutA : kLayoutB;
+    // A driver of major 1 reads layout A, but the version request always comes in layout B:
+    // a record whose A header does not check out is read as B.
+    auto headerChecks = [&r](const Layout& l) {
+        return word(r, l.level) == kLevelVendor && word(r, l.recipient) == kRecipientDevice;
+    };
+    const Layout& L = (mOptions.driverMajor == 1 && headerChecks(kLayoutA)) ? kLayoutA : kLayoutB;
     uint32_t direction = word(r, L.direction);
     uint32_t length = word(r, L.length);
     uint16_t index = get16(&r[L.index]);

@@ -185,6 +185,8 @@ TEST_F(RegistryKernel, FirmwareVersionThroughBothPaths)
     } cases[] = {
         {"--fw 1.4.0 --kernel A", "1.4.0", 'A'},
         {"--fw 1.4.1 --kernel K --fw-word-zero", "1.4.1", 'K'},
+        {"--fw 1.4.0 --kernel A --driver-major 1", "1.4.0", 'A'},
+        {"--fw 1.4.1 --kernel K --fw-word-zero --driver-major 1", "1.4.1", 'K'},
     };
     for (const Case& c : cases) {
         NVKernelFixture kernel;

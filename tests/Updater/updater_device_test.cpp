@@ -221,3 +221,17 @@ TEST_F(DeviceTest, ScreenshotWithADevice) {
     EXPECT_TRUE(framed.save(QString::fromStdString(std::string(UPDATER_ARTIFACT_DIR) +
                                                    "/updater-window-framed.png")));
 }
+
+// Without a USB device under the build's ids the direct path holds nothing, and both
+// request operations answer that the device is missing.
+TEST_F(UpdaterTest, DirectUSBRequestsWithoutAnInterface) {
+    FWUpdater u;
+    char page[64] = {0};
+    unsigned short done = 77;
+    EXPECT_EQ(u.USBVendorDeviceRequest(1, 0x55, 0, 3, page, 64), IOReturn(kIOReturnNoDevice));
+    EXPECT_EQ(u.USBDeviceRequest(1, 2, 0, 0x55, 0, 3, page, 64, &done), IOReturn(kIOReturnNoDevice));
+    EXPECT_EQ(done, 77);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(u.getUSBDeviceInterface(), nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Unable to find first matching USB device\n");
+}

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "FWUpdaterDetection.h"
+#include "FWWorkerThread.h"
 #include "nvbundle.h"
 #include "nvtoolkit_p.h"
 #include "updater_fixture.h"
@@ -88,6 +89,9 @@ TEST_F(UpdaterTest, CommandsReachTheRightHandler) {
                 EXPECT_TRUE(globOKPressed.load());
             }
         }
+        // "flsh" handed a job to the worker (without a device it ends at once).
+        ASSERT_TRUE(pumpUntil([&] { return u.mIdle.load() && u.mWorker->mJob.load() == 0; }, 10000));
+
         // A command event without its command record.
         testing::internal::CaptureStdout();
         EventRef bare = NVCreateCommandEvent(NVFourCC("exit"), false);

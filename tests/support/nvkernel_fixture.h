@@ -3,7 +3,7 @@
 
 // A private nvkerneld for one test. The constructor makes a fresh root under $TMPDIR (or
 // /tmp), points $NVKERNEL_ROOT of this process at it, and starts the daemon there; the
-// destructor stops the daemon and removes the root. Devices are plugged, unplugged and
+// destructor stops the daemon, removes the root and puts $NVKERNEL_ROOT back. Devices are plugged, unplugged and
 // given faults through the daemon's control commands (README, "Using nvkerneld"):
 //
 //   NVKernelFixture kernel;
@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include <dirent.h>
 #include <poll.h>
@@ -41,6 +42,10 @@ public:
         std::string pattern = base + "/nvk-XXXXXX";
         if (mkdtemp(&pattern[0]))
             mRoot = pattern;
+        const char* previous = getenv("NVKERNEL_ROOT");
+        mHadRoot = previous != nullptr;
+        if (previous)
+            mPreviousRoot = previous;
         if (!mRoot.empty())
             setenv("NVKERNEL_ROOT", mRoot.c_str(), 1);
         if (startNow)
@@ -52,6 +57,10 @@ public:
         stop();
         if (!mRoot.empty())
             removeTree(mRoot);
+        if (mHadRoot)
+            setenv("NVKERNEL_ROOT", mPreviousRoot.c_str(), 1);
+        else
+            unsetenv("NVKERNEL_ROOT");
     }
 
     NVKernelFixture(const NVKernelFixture&) = delete;
@@ -66,11 +75,25 @@ public:
     // arguments, e.g. "--plug" "qm7 --fw 1.4.0", go on its command line.
     bool start(const char* arg1 = nullptr, const char* arg2 = nullptr)
     {
+        std::vector<std::string> args;
+        if (arg1)
+            args.push_back(arg1);
+        if (arg1 && arg2)
+            args.push_back(arg2);
+        return start(args);
+    }
+    // The same with any number of arguments: {"--plug", "qm7", "--plug", "halvorne"}.
+    bool start(const std::vector<std::string>& args)
+    {
         if (mPid > 0 || mRoot.empty())
             return mPid > 0;
+        std::vector<const char*> argv = {daemonPath(), "--root", mRoot.c_str(), "--quiet"};
+        for (const std::string& arg : args)
+            argv.push_back(arg.c_str());
+        argv.push_back(nullptr);
         pid_t child = fork();
         if (child == 0) {
-            execl(daemonPath(), daemonPath(), "--root", mRoot.c_str(), "--quiet", arg1, arg2, (char*)nullptr);
+            execv(daemonPath(), const_cast<char* const*>(argv.data()));
             _exit(127);
         }
         if (child < 0)
@@ -241,6 +264,8 @@ private:
     }
 
     std::string mRoot;
+    std::string mPreviousRoot;
+    bool mHadRoot = false;
     pid_t mPid = -1;
     std::string mLastReply;
 };

@@ -148,8 +148,8 @@ TEST(DeviceServices, ClassFoldersThatComeWithALaterDaemonAreWatched)
     ASSERT_TRUE(watcher.runUntil([&] { return watcher.arrived.size() == 1; }));
     ASSERT_TRUE(kernel.stop());
     ASSERT_TRUE(watcher.runUntil([&] { return watcher.gone.size() == 1; }));
-    ASSERT_TRUE(kernel.start("--plug", "qm7")); // the class folder is made anew
-    ASSERT_TRUE(watcher.runUntil([&] { return watcher.arrived.size() == 2; }));
+    ASSERT_TRUE(kernel.start({"--plug", "qm7", "--plug", "qm7"})); // the class folder is made anew
+    ASSERT_TRUE(watcher.runUntil([&] { return watcher.arrived.size() == 3; }));
 }
 
 TEST(DeviceServices, MatchingServicesListsWhatIsPresentInIdOrder)
