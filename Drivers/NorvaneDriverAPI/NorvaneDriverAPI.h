@@ -232,7 +232,9 @@ private:
     uint32_t mOpenInfo[2];
     bool mOpenFlag;
     unsigned int mService;
-    unsigned int mConnection;
+    // Atomic: the flash worker sends through the handle while a detach on the main thread
+    // may close it; a call already under way keeps its socket and fails cleanly.
+    std::atomic<unsigned int> mConnection;
     plist_t mProperties;
     uint16_t mProductID;
     uint16_t mVendorID;

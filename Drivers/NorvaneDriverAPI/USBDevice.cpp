@@ -118,15 +118,16 @@ void CloseHandle(unsigned int connection)
 
 void USBDevice::close()
 {
-    if (mConnection) CloseHandle(mConnection);
-    mConnection = 0;
+    unsigned int connection = mConnection.exchange(0);
+    if (connection) CloseHandle(connection);
 }
 
 bool USBDevice::dispatch(NX_Dispatch& record, bool checkSize)
 {
-    if (!isOpen()) return false;
+    unsigned int connection = mConnection.load();
+    if (connection == 0) return false;
     size_t answered = sizeof record;
-    if (nxPlatform().connectionCall(mConnection, kNxMethodSelector, &record, sizeof record,
+    if (nxPlatform().connectionCall(connection, kNxMethodSelector, &record, sizeof record,
                                     &record, &answered) != 0)
         return false;
     return !checkSize || answered == sizeof record;
