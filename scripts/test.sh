@@ -40,7 +40,7 @@ for cfg in $CONFIGS; do
         work=$(mktemp -d)
         cp -r "$corpus"/. "$work"/ 2>/dev/null || true
         echo "fuzzing $(basename "$bin") for ${FUZZ_SECONDS}s"
-        "$bin" -max_total_time="$FUZZ_SECONDS" -print_final_stats=0 "$work" 2>"$work.log" \
+        "$bin" -max_total_time="$FUZZ_SECONDS" -print_final_stats=0 "$work" >"$work.log" 2>&1 \
           || { tail -n 60 "$work.log"; exit 1; }
         rm -rf "$work" "$work.log"
       done < "$list" ;;
