@@ -226,32 +226,76 @@ bool XCodecLZW::encode(NVByteBuffer& in, NVByteBuffer& out)
 
     mStagePos = 0;
     uint32_t cur = readInput(in);
-    // Whole bytes pass readInput() unchanged, so the loop takes them straight from the block
-    // with its cursor in a register, and follows matches by code through the child index;
-    // the trie (findNode, addNode) is walked only where a string ends. The buffer's read
-    // cursor is brought to the end afterwards.
-    const unsigned char* src = in.getBuffer();
-    const unsigned long end = in.getSize();
-    unsigned long pos = end - in.getRemaining();
-    while (pos < end) {
-        const unsigned int c = src[pos++];
-        const uint32_t child = findChildCode(cur, c);
-        if (child != kNoCode) {
-            cur = child;
+    // Whole bytes pass readInput() unchanged, so the loop takes them straight from the block.
+    // The steps of findNode, addNode and writeCodeLR run inline on locals: through the
+    // fields, every store into the tables or the staging block would reload them. Matches
+    // are followed by code through the child index; a miss leaves the free slot where the
+    // new child goes, and the parent's last child is where the trie appends it.
+    const unsigned char* p = in.getBuffer() + (in.getSize() - in.getRemaining());
+    const unsigned char* const end = in.getBuffer() + in.getSize();
+    XEncodeDictionaryValue* const nodes = mEncNodes;
+    XEncodeDictionaryValue** const table = mEncTable;
+    uint32_t* const index = mEncChildIndex;
+    uint16_t* const lastChild = mEncLastChild;
+    uint32_t next = mEncNextCode;
+    uint32_t width = mEncWidth;
+    // Codes collect in a 64-bit accumulator; after each code its whole bytes go out with one
+    // eight-byte store whose surplus the next store overwrites, so no branch depends on how
+    // many bytes were complete. The same bytes as one at a time.
+    uint64_t acc = 0;
+    uint32_t bits = 0;
+    uint32_t limit = 1u << width;   // the next free code at which the width grows
+    unsigned char* q = mStage;
+    unsigned char* const qLast = mStage + kStageSize - 8;
+    while (p < end) {
+        const uint32_t c = *p++;
+        const uint32_t key = indexKey(cur, c);
+        uint32_t slot = indexSlot(cur, c);
+        uint32_t entry;
+        while ((entry = index[slot]) != 0 && (entry >> 12) != key)
+            slot = (slot + 1) & kIndexMask;
+        if (entry != 0) {
+            cur = entry & 0xFFF;
             continue;
         }
-        XEncodeDictionaryValue* node = mEncNodes + cur;   // mEncTable[cur]
-        XEncodeDictionaryValue* last = findNode(node, c);   // the last sibling, or node itself
-        writeCodeLR(cur, out);
-        if (!addNode(node, last, c)) {
+        acc = (acc << width) | cur;
+        bits += width;
+        const uint64_t word = __builtin_bswap64(acc << (64 - bits));
+        std::memcpy(q, &word, 8);
+        q += bits >> 3;
+        bits &= 7;
+        if (q > qLast) {
+            mStagePos = static_cast<uint32_t>(q - mStage);
             flushStage(out);
-            return false;
+            q = mStage;
         }
-        if (idDictionaryFull())
-            initDictionary_2_Encode();
+        XEncodeDictionaryValue* node = table[next] = nodes + next;
+        node->mValue = c;
+        const uint32_t last = lastChild[cur];   // 0: cur has no child yet
+        if (last == 0)
+            nodes[cur].mChild = node;
+        else
+            nodes[last].mSibling = node;
+        lastChild[cur] = static_cast<uint16_t>(next);
+        index[slot] = (key << 12) | next;
+        next += 1;
+        if (next == limit) {
+            width += 1;
+            if (next == kTableSize) {   // idDictionaryFull()
+                initDictionary_2_Encode();
+                next = mEncNextCode;
+                width = mEncWidth;
+            }
+            limit = 1u << width;
+        }
         cur = c;
     }
     in.skip(in.getRemaining());
+    mStagePos = static_cast<uint32_t>(q - mStage);
+    mEncCodeAcc = static_cast<uint32_t>(acc) & ((1u << bits) - 1);
+    mEncCodeBits = static_cast<uint8_t>(bits);
+    mEncNextCode = next;
+    mEncWidth = static_cast<uint8_t>(width);
     writeCodeLR(cur, out);
     completeEncodingLR(out);
     removeDictionaryEncode();
