@@ -23,6 +23,17 @@ inline uint32_t indexSlot(uint32_t code, uint32_t c)
     return (code ^ ((c * 2654435761u) >> 18)) & kIndexMask;
 }
 
+// Reserves in an emptied owned buffer the block that byte-by-byte writes of about n bytes
+// grow it to (0, 2, 6, 14, ...), so that it fills in place instead of being copied at every
+// doubling. Only the pages grown into are touched.
+void reserveGrowth(NVByteBuffer& out, uint64_t n)
+{
+    uint64_t size = 0;
+    while (size < n)
+        size = (size + 1) * 2;
+    out.reserve(static_cast<unsigned long>(size));
+}
+
 template <typename T> void release(T*& block)
 {
     delete[] block;
@@ -225,6 +236,8 @@ bool XCodecLZW::encode(NVByteBuffer& in, NVByteBuffer& out)
         return false;
 
     mStagePos = 0;
+    // At most 12 bits per input byte, and a last partial byte.
+    reserveGrowth(out, (static_cast<uint64_t>(in.getSize()) * 12 + 7) / 8 + 1);
     uint32_t cur = readInput(in);
     // Whole bytes pass readInput() unchanged, so the loop takes them straight from the block.
     // The steps of findNode, addNode and writeCodeLR run inline on locals: through the
@@ -468,6 +481,8 @@ void XCodecLZW::decode(NVByteBuffer& in, NVByteBuffer& out)
     if (!initDictionary_1_Decode())
         return;
     mStagePos = 0;
+    // Text-like data expands about threefold; larger outputs grow on as usual.
+    reserveGrowth(out, static_cast<uint64_t>(in.getSize()) * 3);
 
     // A stream starts, and starts over after a reset, with a single byte; the encoder never
     // writes anything else there, so any other first code ends the decoding.

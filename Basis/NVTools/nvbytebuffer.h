@@ -30,6 +30,9 @@ public:
     unsigned char* getBuffer() const { return mBuffer; }
     bool resize(unsigned long n);                     // fresh zero block; always false
     void resizeAndKeep(unsigned long n);
+    // Room for an owned block to grow to n bytes without moving; sizes and contents stay as
+    // they are. Growing within it only zero-fills the new part.
+    void reserve(unsigned long n);
 
     unsigned long getSize() const { return mSize; }
     unsigned long getRemaining() const { return mSize - mReadPos; }
@@ -108,6 +111,7 @@ private:
     uint32_t mReadPos;
     uint32_t mWritePos;
     bool mExternal;
+    uint32_t mCapacity;   // bytes allocated behind an owned block (at least mSize)
 };
 
 #endif
