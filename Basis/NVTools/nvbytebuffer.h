@@ -44,6 +44,13 @@ public:
     unsigned char peek(unsigned long offset) const;
     // Moves the read cursor on by n, at most to the end (a read without the copy).
     void skip(unsigned long n) { mReadPos += static_cast<uint32_t>(n < getRemaining() ? n : getRemaining()); }
+    // Moves the write cursor on by n, at most to the end: for bytes placed straight into
+    // the block through getBuffer().
+    void skipWrite(unsigned long n)
+    {
+        const uint32_t room = mSize - mWritePos;
+        mWritePos += static_cast<uint32_t>(n < room ? n : room);
+    }
 
     NVByteBuffer& read(void* dst, unsigned long n);
     NVByteBuffer& readAndAlloc(void*& dst, unsigned long n);   // dst: new[] of n bytes
