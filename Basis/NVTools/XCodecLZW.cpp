@@ -248,11 +248,11 @@ bool XCodecLZW::encode(NVByteBuffer& in, NVByteBuffer& out)
         }
         XEncodeDictionaryValue* node = table[next] = nodes + next;
         node->mValue = c;
+        // The new node is the first child of cur, or the sibling of its last child; the
+        // choice is a select, not a branch, since which it is follows the data.
         const uint32_t last = lastChild[cur];   // 0: cur has no child yet
-        if (last == 0)
-            nodes[cur].mChild = node;
-        else
-            nodes[last].mSibling = node;
+        XEncodeDictionaryValue** link = last == 0 ? &nodes[cur].mChild : &nodes[last].mSibling;
+        *link = node;
         lastChild[cur] = static_cast<uint16_t>(next);
         index[slot] = (key << 12) | next;
         next += 1;
@@ -304,8 +304,10 @@ bool XCodecLZW::initDictionary_1_Decode()
 
 void XCodecLZW::initDictionary_2_Decode()
 {
-    for (uint32_t code = mDecLiteralCount; code < kTableSize && mDecTable[code] != nullptr; ++code)
-        mDecTable[code]->mLink = nullptr;
+    // Every entry exists while the dictionary does, in one block in code order.
+    XDecodeDictionaryValue* const entries = mDecEntries;
+    for (uint32_t code = mDecLiteralCount; code < kTableSize; ++code)
+        entries[code].mLink = nullptr;
     mDecNextCode = mDecLiteralCount;
     mDecWidth = mDecStartWidth;
 }
