@@ -8,7 +8,7 @@
 namespace {
 
 // The child index holds at most 4096 - 256 links; four times that keeps probe runs short.
-constexpr uint32_t kIndexSize = 16384;
+constexpr uint32_t kIndexSize = XEncodeChildIndex::kSlots;
 constexpr uint32_t kIndexMask = kIndexSize - 1;
 constexpr uint32_t kNoCode = 0xFFFFFFFFu;   // no such child; or the input ended inside a code
 
@@ -58,7 +58,7 @@ XCodecLZW::XCodecLZW()
       mEncStartWidth(9), mEncWidth(9), mEncLiteralCount(256), mEncMaxLiteral(255), mEncTable(nullptr),
       mDecNextCode(0), mDecOutAcc(0), mDecCodeAcc(0), mDecOutBits(0), mDecCodeBits(0),
       mDecStartWidth(9), mDecWidth(9), mDecLiteralCount(256), mDecMaxLiteral(255), mDecTable(nullptr),
-      mEncNodes(nullptr), mDecEntries(nullptr), mEncChildIndex(nullptr), mEncLastChild(nullptr),
+      mEncNodes(nullptr), mDecEntries(nullptr), mEncChildIndex(nullptr),
       mDecOffset(nullptr), mDecLength(nullptr), mStagePos(0)
 {
 }
@@ -79,19 +79,19 @@ bool XCodecLZW::initDictionary_1_Encode()
     mEncLiteralCount = 1u << (mEncStartWidth - 1);
     mEncMaxLiteral = mEncLiteralCount - 1;
     mEncNodes = new (std::nothrow) XEncodeDictionaryValue[kTableSize];
-    mEncChildIndex = new (std::nothrow) uint32_t[kIndexSize];
-    mEncLastChild = new (std::nothrow) uint16_t[kTableSize];
-    if (mEncNodes == nullptr || mEncChildIndex == nullptr || mEncLastChild == nullptr) {
+    mEncChildIndex = new (std::nothrow) XEncodeChildIndex;
+    if (mEncNodes == nullptr || mEncChildIndex == nullptr) {
         removeDictionaryEncode();
         return false;
     }
     for (uint32_t code = 0; code < kTableSize; ++code) {
         mEncNodes[code].mCode = code;
         mEncNodes[code].mValue = code;
-        mEncTable[code] = code < mEncLiteralCount ? &mEncNodes[code] : nullptr;
+        // Nodes live in one block, so each code's table entry points at its node from the
+        // start; addNode finds its node already there.
+        mEncTable[code] = &mEncNodes[code];
     }
-    std::memset(mEncChildIndex, 0, kIndexSize * sizeof(uint32_t));
-    std::memset(mEncLastChild, 0, kTableSize * sizeof(uint16_t));
+    std::memset(mEncChildIndex, 0, sizeof(XEncodeChildIndex));
     mEncNextCode = mEncLiteralCount;
     mEncWidth = mEncStartWidth;
     return true;
@@ -104,8 +104,7 @@ void XCodecLZW::initDictionary_2_Encode()
         nodes[code].mChild = nullptr;
         nodes[code].mSibling = nullptr;
     }
-    std::memset(mEncChildIndex, 0, kIndexSize * sizeof(uint32_t));
-    std::memset(mEncLastChild, 0, kTableSize * sizeof(uint16_t));
+    std::memset(mEncChildIndex, 0, sizeof(XEncodeChildIndex));
     mEncNextCode = mEncLiteralCount;
     mEncWidth = mEncStartWidth;
 }
@@ -182,8 +181,8 @@ void XCodecLZW::removeDictionaryEncode()
     if (mEncTable != nullptr)
         std::memset(mEncTable, 0, kTableSize * sizeof(*mEncTable));
     release(mEncNodes);
-    release(mEncChildIndex);
-    release(mEncLastChild);
+    delete mEncChildIndex;
+    mEncChildIndex = nullptr;
 }
 
 bool XCodecLZW::encode(NVByteBuffer& in, NVByteBuffer& out)
@@ -211,9 +210,9 @@ bool XCodecLZW::encode(NVByteBuffer& in, NVByteBuffer& out)
     const unsigned char* p = in.getBuffer() + (in.getSize() - in.getRemaining());
     const unsigned char* const end = in.getBuffer() + in.getSize();
     XEncodeDictionaryValue* const nodes = mEncNodes;
-    XEncodeDictionaryValue** const table = mEncTable;
-    uint32_t* const index = mEncChildIndex;
-    uint16_t* const lastChild = mEncLastChild;
+    // One block, so that one register reaches both parts.
+    uint32_t* const index = mEncChildIndex->mSlots;
+    uint16_t* const lastChild = mEncChildIndex->mLastChild;
     uint32_t next = mEncNextCode;
     uint32_t width = mEncWidth;
     // Codes collect in a 64-bit accumulator; after each code its whole bytes go out with one
@@ -221,9 +220,9 @@ bool XCodecLZW::encode(NVByteBuffer& in, NVByteBuffer& out)
     // many bytes were complete. The same bytes as one at a time.
     uint64_t acc = 0;
     uint32_t bits = 0;
-    uint32_t limit = 1u << width;   // the next free code at which the width grows
+    // A code adds at most two bytes and the width grows at least every 2048 codes, so the
+    // staging block is checked there, with room for 4096 bytes and an eight-byte store.
     unsigned char* q = mStage;
-    unsigned char* const qLast = mStage + kStageSize - 8;
     while (p < end) {
         const uint32_t c = *p++;
         const uint32_t key = indexKey(cur, c);
@@ -241,12 +240,7 @@ bool XCodecLZW::encode(NVByteBuffer& in, NVByteBuffer& out)
         std::memcpy(q, &word, 8);
         q += bits >> 3;
         bits &= 7;
-        if (q > qLast) {
-            mStagePos = static_cast<uint32_t>(q - mStage);
-            flushStage(out);
-            q = mStage;
-        }
-        XEncodeDictionaryValue* node = table[next] = nodes + next;
+        XEncodeDictionaryValue* node = nodes + next;   // mEncTable[next]
         node->mValue = c;
         // The new node is the first child of cur, or the sibling of its last child; the
         // choice is a select, not a branch, since which it is follows the data.
@@ -256,14 +250,18 @@ bool XCodecLZW::encode(NVByteBuffer& in, NVByteBuffer& out)
         lastChild[cur] = static_cast<uint16_t>(next);
         index[slot] = (key << 12) | next;
         next += 1;
-        if (next == limit) {
+        if ((next >> width) != 0) {   // next reached 1 << width
+            if (q > mStage + kStageSize - 4096 - 8) {
+                mStagePos = static_cast<uint32_t>(q - mStage);
+                flushStage(out);
+                q = mStage;
+            }
             width += 1;
             if (next == kTableSize) {   // idDictionaryFull()
                 initDictionary_2_Encode();
                 next = mEncNextCode;
                 width = mEncWidth;
             }
-            limit = 1u << width;
         }
         cur = c;
     }

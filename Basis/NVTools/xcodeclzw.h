@@ -13,6 +13,14 @@ struct XEncodeDictionaryValue {
     XEncodeDictionaryValue* mSibling = nullptr; // next node with the same parent
 };
 
+// Beside the encoder's trie, for finding a child without walking the siblings: a hash of
+// (parent code, byte) to the child's code, and each node's last child for appending one.
+struct XEncodeChildIndex {
+    static constexpr uint32_t kSlots = 16384;   // four times the codes: short probe runs
+    uint32_t mSlots[kSlots];       // (parent << 8 | byte) + 1 above the child's 12-bit code; 0 free
+    uint16_t mLastChild[4096];     // 0 while the node has no child
+};
+
 // Entry of the decoder's dictionary: the string of mLink plus the byte mValue.
 struct XDecodeDictionaryValue {
     uint32_t mValue = 0;
@@ -87,10 +95,8 @@ private:
     // Storage behind the two tables, one block each for the length of one call.
     XEncodeDictionaryValue* mEncNodes;
     XDecodeDictionaryValue* mDecEntries;
-    // Speeds up the child search without changing the trie: a hash of (parent code, byte) to the
-    // child's code, and each node's last child for appending a sibling.
-    uint32_t* mEncChildIndex;
-    uint16_t* mEncLastChild;
+    // Speeds up the child search without changing the trie.
+    XEncodeChildIndex* mEncChildIndex;
     // Where each decoder entry's string was written in the output, and its length.
     uint32_t* mDecOffset;
     uint16_t* mDecLength;
