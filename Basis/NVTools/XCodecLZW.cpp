@@ -242,8 +242,7 @@ bool XCodecLZW::encode(NVByteBuffer& in, NVByteBuffer& out)
         bits &= 7;
         XEncodeDictionaryValue* node = nodes + next;   // mEncTable[next]
         node->mValue = c;
-        // The new node is the first child of cur, or the sibling of its last child; the
-        // choice is a select, not a branch, since which it is follows the data.
+        // The new node is the first child of cur, or the sibling of its last child.
         const uint32_t last = lastChild[cur];   // 0: cur has no child yet
         XEncodeDictionaryValue** link = last == 0 ? &nodes[cur].mChild : &nodes[last].mSibling;
         *link = node;
