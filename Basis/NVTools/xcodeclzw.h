@@ -59,14 +59,14 @@ private:
     unsigned int readInput(NVByteBuffer& in);
     bool isEndInput(NVByteBuffer& in) const;
     void removeDictionaryEncode();
-
-    // Decoder steps.
-    bool initDictionary_1_Decode();
-    void initDictionary_2_Decode();
     // Encoder output bytes collect in mStage and go to the buffer a block at a time.
     void stageByte(unsigned char b, NVByteBuffer& out);
     void flushStage(NVByteBuffer& out);
     void writeRun(const unsigned char* p, unsigned int n, NVByteBuffer& out);
+
+    // Decoder steps.
+    bool initDictionary_1_Decode();
+    void initDictionary_2_Decode();
     void completeOutput(NVByteBuffer& out);
     void removeDictionaryDecode();
 
