@@ -12,9 +12,11 @@ command -v compress >/dev/null || { echo "compress (Debian package ncompress) is
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DNV_WERROR=ON -DNV_TESTS=OFF >/dev/null
 cmake --build "$dir" --target nvtools_bench -j 2 >/dev/null
 out=$(mktemp)
-trap 'rm -f "$out"' EXIT
+err=$(mktemp)
+trap 'rm -f "$out" "$err"' EXIT
+# The benchmark's own machine summary goes to stderr; shown only when the run fails.
 "$dir/bench/NVTools/nvtools_bench" --benchmark_repetitions="$reps" --benchmark_report_aggregates_only=true \
-  --benchmark_out="$out" --benchmark_out_format=json >/dev/null
+  --benchmark_out="$out" --benchmark_out_format=json >/dev/null 2>"$err" || { cat "$err" >&2; exit 1; }
 python3 - "$out" <<'PY'
 import json, sys
 runs = {}

@@ -11,7 +11,7 @@ namespace {
 constexpr uint64_t kMaxBlock = 0xFFFFFFFFu;   // sizes and cursors are 32-bit
 
 // A zero-filled owned block, or null. Sizes beyond 32 bits are refused like a failed
-// allocation, so mSize always describes the block exactly.
+// allocation, so mSize and mCapacity always fit the block.
 unsigned char* allocZeroed(uint64_t n)
 {
     if (n > kMaxBlock)
@@ -21,12 +21,15 @@ unsigned char* allocZeroed(uint64_t n)
 
 } // namespace
 
-NVByteBuffer::NVByteBuffer() : mBuffer(nullptr), mSize(0), mReadPos(0), mWritePos(0), mExternal(false) {}
+NVByteBuffer::NVByteBuffer()
+    : mBuffer(nullptr), mSize(0), mReadPos(0), mWritePos(0), mExternal(false), mCapacity(0)
+{
+}
 
 NVByteBuffer::NVByteBuffer(unsigned long n) : NVByteBuffer()
 {
     mBuffer = allocZeroed(n);
-    mSize = mBuffer ? static_cast<uint32_t>(n) : 0;
+    mSize = mCapacity = mBuffer ? static_cast<uint32_t>(n) : 0;
 }
 
 NVByteBuffer::NVByteBuffer(unsigned char* p, unsigned long n) : NVByteBuffer()
@@ -38,10 +41,10 @@ NVByteBuffer::~NVByteBuffer() { freeBlock(); }
 
 NVByteBuffer::NVByteBuffer(NVByteBuffer&& other) noexcept
     : mBuffer(other.mBuffer), mSize(other.mSize), mReadPos(other.mReadPos),
-      mWritePos(other.mWritePos), mExternal(other.mExternal)
+      mWritePos(other.mWritePos), mExternal(other.mExternal), mCapacity(other.mCapacity)
 {
     other.mBuffer = nullptr;
-    other.mSize = other.mReadPos = other.mWritePos = 0;
+    other.mSize = other.mReadPos = other.mWritePos = other.mCapacity = 0;
     other.mExternal = false;
 }
 
@@ -54,8 +57,9 @@ NVByteBuffer& NVByteBuffer::operator=(NVByteBuffer&& other) noexcept
         mReadPos = other.mReadPos;
         mWritePos = other.mWritePos;
         mExternal = other.mExternal;
+        mCapacity = other.mCapacity;
         other.mBuffer = nullptr;
-        other.mSize = other.mReadPos = other.mWritePos = 0;
+        other.mSize = other.mReadPos = other.mWritePos = other.mCapacity = 0;
         other.mExternal = false;
     }
     return *this;
@@ -66,12 +70,13 @@ void NVByteBuffer::freeBlock()
     if (mBuffer != nullptr && !mExternal)
         delete[] mBuffer;
     mBuffer = nullptr;
+    mCapacity = 0;
 }
 
 void NVByteBuffer::adopt(unsigned char* p, uint32_t n, bool external)
 {
     mBuffer = p;
-    mSize = n;
+    mSize = mCapacity = n;
     mReadPos = mWritePos = 0;
     mExternal = external;
 }
@@ -105,22 +110,44 @@ void NVByteBuffer::resizeAndKeep(unsigned long n)
         return;
     if (n > kMaxBlock)
         return;
-    unsigned char* p = new (std::nothrow) unsigned char[n];
-    if (p == nullptr)
-        return;
-    // The kept bytes are copied and only the rest is zeroed: a doubling writes each byte once.
     uint32_t size = static_cast<uint32_t>(n);
-    uint32_t kept = mBuffer != nullptr ? (mSize < size ? mSize : size) : 0;
-    if (kept > 0)
-        std::memcpy(p, mBuffer, kept);
-    std::memset(p + kept, 0, size - kept);
-    freeBlock();
-    mBuffer = p;
-    mSize = size;
+    if (mBuffer != nullptr && size <= mCapacity) {
+        if (size > mSize)
+            std::memset(mBuffer + mSize, 0, size - mSize);
+        mSize = size;
+    } else {
+        unsigned char* p = new (std::nothrow) unsigned char[n];
+        if (p == nullptr)
+            return;
+        // The kept bytes are copied and only the rest is zeroed: a doubling writes each byte once.
+        uint32_t kept = mBuffer != nullptr ? (mSize < size ? mSize : size) : 0;
+        if (kept > 0)
+            std::memcpy(p, mBuffer, kept);
+        std::memset(p + kept, 0, size - kept);
+        freeBlock();
+        mBuffer = p;
+        mSize = mCapacity = size;
+    }
     if (mReadPos > size)
         mReadPos = size;
     if (mWritePos > size)
         mWritePos = size;
+}
+
+void NVByteBuffer::reserve(unsigned long n)
+{
+    if (mExternal || n > kMaxBlock || n <= mCapacity)
+        return;
+    // Left uninitialised: each part is zeroed when the block grows over it, so pages that
+    // are never grown into are never touched.
+    unsigned char* p = new (std::nothrow) unsigned char[n];
+    if (p == nullptr)
+        return;
+    if (mSize > 0)
+        std::memcpy(p, mBuffer, mSize);
+    freeBlock();
+    mBuffer = p;
+    mCapacity = static_cast<uint32_t>(n);
 }
 
 void NVByteBuffer::rewind(unsigned long n)

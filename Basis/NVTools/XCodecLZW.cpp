@@ -8,7 +8,7 @@
 namespace {
 
 // The child index holds at most 4096 - 256 links; four times that keeps probe runs short.
-constexpr uint32_t kIndexSize = 16384;
+constexpr uint32_t kIndexSize = XEncodeChildIndex::kSlots;
 constexpr uint32_t kIndexMask = kIndexSize - 1;
 constexpr uint32_t kNoCode = 0xFFFFFFFFu;   // no such child; or the input ended inside a code
 
@@ -21,6 +21,17 @@ inline uint32_t indexKey(uint32_t parent, uint32_t c) { return ((parent << 8) | 
 inline uint32_t indexSlot(uint32_t code, uint32_t c)
 {
     return (code ^ ((c * 2654435761u) >> 18)) & kIndexMask;
+}
+
+// Reserves in an emptied owned buffer the block that byte-by-byte writes of about n bytes
+// grow it to (0, 2, 6, 14, ...), so that it fills in place instead of being copied at every
+// doubling. Only the pages grown into are touched.
+void reserveGrowth(NVByteBuffer& out, uint64_t n)
+{
+    uint64_t size = 0;
+    while (size < n)
+        size = (size + 1) * 2;
+    out.reserve(static_cast<unsigned long>(size));
 }
 
 template <typename T> void release(T*& block)
@@ -47,9 +58,8 @@ XCodecLZW::XCodecLZW()
       mEncStartWidth(9), mEncWidth(9), mEncLiteralCount(256), mEncMaxLiteral(255), mEncTable(nullptr),
       mDecNextCode(0), mDecOutAcc(0), mDecCodeAcc(0), mDecOutBits(0), mDecCodeBits(0),
       mDecStartWidth(9), mDecWidth(9), mDecLiteralCount(256), mDecMaxLiteral(255), mDecTable(nullptr),
-      mEncNodes(nullptr), mDecEntries(nullptr), mEncChildIndex(nullptr), mEncLastChild(nullptr),
-      mDecPrefix(nullptr), mDecSuffix(nullptr), mDecLength(nullptr), mEncMissKey(0),
-      mEncMissSlot(0), mStagePos(0)
+      mEncNodes(nullptr), mDecEntries(nullptr), mEncChildIndex(nullptr),
+      mDecOffset(nullptr), mDecLength(nullptr), mStagePos(0)
 {
 }
 
@@ -69,20 +79,19 @@ bool XCodecLZW::initDictionary_1_Encode()
     mEncLiteralCount = 1u << (mEncStartWidth - 1);
     mEncMaxLiteral = mEncLiteralCount - 1;
     mEncNodes = new (std::nothrow) XEncodeDictionaryValue[kTableSize];
-    mEncChildIndex = new (std::nothrow) uint32_t[kIndexSize];
-    mEncLastChild = new (std::nothrow) uint16_t[kTableSize];
-    if (mEncNodes == nullptr || mEncChildIndex == nullptr || mEncLastChild == nullptr) {
+    mEncChildIndex = new (std::nothrow) XEncodeChildIndex;
+    if (mEncNodes == nullptr || mEncChildIndex == nullptr) {
         removeDictionaryEncode();
         return false;
     }
     for (uint32_t code = 0; code < kTableSize; ++code) {
         mEncNodes[code].mCode = code;
         mEncNodes[code].mValue = code;
-        mEncTable[code] = code < mEncLiteralCount ? &mEncNodes[code] : nullptr;
+        // Nodes live in one block, so each code's table entry points at its node from the
+        // start; addNode finds its node already there.
+        mEncTable[code] = &mEncNodes[code];
     }
-    std::memset(mEncChildIndex, 0, kIndexSize * sizeof(uint32_t));
-    std::memset(mEncLastChild, 0, kTableSize * sizeof(uint16_t));
-    mEncMissKey = 0;
+    std::memset(mEncChildIndex, 0, sizeof(XEncodeChildIndex));
     mEncNextCode = mEncLiteralCount;
     mEncWidth = mEncStartWidth;
     return true;
@@ -90,75 +99,40 @@ bool XCodecLZW::initDictionary_1_Encode()
 
 void XCodecLZW::initDictionary_2_Encode()
 {
-    mEncMissKey = 0;
     XEncodeDictionaryValue* const nodes = mEncNodes;   // the link stores could alias the field
     for (uint32_t code = 0; code < kTableSize; ++code) {
         nodes[code].mChild = nullptr;
         nodes[code].mSibling = nullptr;
     }
-    std::memset(mEncChildIndex, 0, kIndexSize * sizeof(uint32_t));
-    std::memset(mEncLastChild, 0, kTableSize * sizeof(uint16_t));
+    std::memset(mEncChildIndex, 0, sizeof(XEncodeChildIndex));
     mEncNextCode = mEncLiteralCount;
     mEncWidth = mEncStartWidth;
 }
 
-// The index's answer for the child of code by byte c: its code, or kNoCode. A miss leaves
-// its key and the free slot behind, so that the search and the insertion that follow it
-// on the same string need not probe again.
-inline uint32_t XCodecLZW::findChildCode(uint32_t code, unsigned int c)
+inline void XCodecLZW::stageByte(unsigned char b, NVByteBuffer& out)
 {
-    const uint32_t key = indexKey(code, c);
-    for (uint32_t slot = indexSlot(code, c);; slot = (slot + 1) & kIndexMask) {
-        const uint32_t entry = mEncChildIndex[slot];
-        if ((entry >> 12) == key)
-            return entry & 0xFFF;
-        if (entry == 0) {
-            mEncMissKey = key;
-            mEncMissSlot = slot;
-            return kNoCode;
-        }
-    }
+    if (mStagePos == kStageSize)
+        flushStage(out);
+    mStage[mStagePos++] = b;
 }
 
-inline XEncodeDictionaryValue* XCodecLZW::findNode(XEncodeDictionaryValue* node, unsigned int c)
+void XCodecLZW::flushStage(NVByteBuffer& out)
 {
-    // mEncTable[k] is mEncNodes + k for every code in use, so codes and nodes convert
-    // without a load; mEncLastChild is 0 exactly while the node's mChild is null.
-    const uint32_t code = static_cast<uint32_t>(node - mEncNodes);
-    const uint32_t lastChild = mEncLastChild[code];
-    if (lastChild == 0)
-        return node;
-    const uint32_t child = indexKey(code, c) == mEncMissKey ? kNoCode : findChildCode(code, c);
-    if (child != kNoCode)
-        return mEncNodes + child;
-    return mEncNodes + lastChild;   // no match: the last sibling
+    writeRun(mStage, mStagePos, out);
+    mStagePos = 0;
 }
 
-inline bool XCodecLZW::addNode(XEncodeDictionaryValue* parent, XEncodeDictionaryValue* last, unsigned int c)
+// n bytes as n single-byte writes would leave them, block growth included: an owned block
+// grows to twice its size plus one each time the next byte does not fit.
+void XCodecLZW::writeRun(const unsigned char* p, unsigned int n, NVByteBuffer& out)
 {
-    // Nodes live in one block, so the table entry at the next free code is its node.
-    uint32_t code = mEncNextCode;
-    XEncodeDictionaryValue* node = mEncTable[code] = mEncNodes + code;
-    node->mValue = c;
-    if (last == parent)
-        parent->mChild = node;
-    else
-        last->mSibling = node;
-    const uint32_t parentCode = static_cast<uint32_t>(parent - mEncNodes);
-    const uint32_t key = indexKey(parentCode, c);
-    uint32_t slot = mEncMissSlot;
-    if (key != mEncMissKey) {
-        slot = indexSlot(parentCode, c);
-        while (mEncChildIndex[slot] != 0)
-            slot = (slot + 1) & kIndexMask;
+    while (!out.isWrapped() && out.getWritePos() + n > out.getSize()) {
+        unsigned long size = out.getSize();
+        out.resizeAndKeep((size + 1) * 2);
+        if (out.getSize() == size)
+            break;   // no memory: the write stops at the old end
     }
-    mEncMissKey = 0;   // the slot is taken now
-    mEncChildIndex[slot] = (key << 12) | code;
-    mEncLastChild[parentCode] = static_cast<uint16_t>(code);
-    mEncNextCode += 1;
-    if (mEncNextCode == (1u << mEncWidth))
-        mEncWidth += 1;
-    return true;
+    out.write(p, n);
 }
 
 inline void XCodecLZW::writeCodeLR(unsigned int code, NVByteBuffer& out)
@@ -207,8 +181,8 @@ void XCodecLZW::removeDictionaryEncode()
     if (mEncTable != nullptr)
         std::memset(mEncTable, 0, kTableSize * sizeof(*mEncTable));
     release(mEncNodes);
-    release(mEncChildIndex);
-    release(mEncLastChild);
+    delete mEncChildIndex;
+    mEncChildIndex = nullptr;
 }
 
 bool XCodecLZW::encode(NVByteBuffer& in, NVByteBuffer& out)
@@ -225,33 +199,77 @@ bool XCodecLZW::encode(NVByteBuffer& in, NVByteBuffer& out)
         return false;
 
     mStagePos = 0;
+    // At most 12 bits per input byte, and a last partial byte.
+    reserveGrowth(out, (static_cast<uint64_t>(in.getSize()) * 12 + 7) / 8 + 1);
     uint32_t cur = readInput(in);
-    // Whole bytes pass readInput() unchanged, so the loop takes them straight from the block
-    // with its cursor in a register, and follows matches by code through the child index;
-    // the trie (findNode, addNode) is walked only where a string ends. The buffer's read
-    // cursor is brought to the end afterwards.
-    const unsigned char* src = in.getBuffer();
-    const unsigned long end = in.getSize();
-    unsigned long pos = end - in.getRemaining();
-    while (pos < end) {
-        const unsigned int c = src[pos++];
-        const uint32_t child = findChildCode(cur, c);
-        if (child != kNoCode) {
-            cur = child;
+    // Whole bytes pass readInput() unchanged, so the loop takes them straight from the block.
+    // The steps of findNode, addNode and writeCodeLR run inline on locals: through the
+    // fields, every store into the tables or the staging block would reload them. Matches
+    // are followed by code through the child index; a miss leaves the free slot where the
+    // new child goes, and the parent's last child is where the trie appends it.
+    const unsigned char* p = in.getBuffer() + (in.getSize() - in.getRemaining());
+    const unsigned char* const end = in.getBuffer() + in.getSize();
+    XEncodeDictionaryValue* const nodes = mEncNodes;
+    // One block, so that one register reaches both parts.
+    uint32_t* const index = mEncChildIndex->mSlots;
+    uint16_t* const lastChild = mEncChildIndex->mLastChild;
+    uint32_t next = mEncNextCode;
+    uint32_t width = mEncWidth;
+    // Codes collect in a 64-bit accumulator; after each code its whole bytes go out with one
+    // eight-byte store whose surplus the next store overwrites, so no branch depends on how
+    // many bytes were complete. The same bytes as one at a time.
+    uint64_t acc = 0;
+    uint32_t bits = 0;
+    // A code adds at most two bytes and the width grows at least every 2048 codes, so the
+    // staging block is checked there, with room for 4096 bytes and an eight-byte store.
+    unsigned char* q = mStage;
+    while (p < end) {
+        const uint32_t c = *p++;
+        const uint32_t key = indexKey(cur, c);
+        uint32_t slot = indexSlot(cur, c);
+        uint32_t entry;
+        while ((entry = index[slot]) != 0 && (entry >> 12) != key)
+            slot = (slot + 1) & kIndexMask;
+        if (entry != 0) {
+            cur = entry & 0xFFF;
             continue;
         }
-        XEncodeDictionaryValue* node = mEncNodes + cur;   // mEncTable[cur]
-        XEncodeDictionaryValue* last = findNode(node, c);   // the last sibling, or node itself
-        writeCodeLR(cur, out);
-        if (!addNode(node, last, c)) {
-            flushStage(out);
-            return false;
+        acc = (acc << width) | cur;
+        bits += width;
+        const uint64_t word = __builtin_bswap64(acc << (64 - bits));
+        std::memcpy(q, &word, 8);
+        q += bits >> 3;
+        bits &= 7;
+        XEncodeDictionaryValue* node = nodes + next;   // mEncTable[next]
+        node->mValue = c;
+        // The new node is the first child of cur, or the sibling of its last child.
+        const uint32_t last = lastChild[cur];   // 0: cur has no child yet
+        XEncodeDictionaryValue** link = last == 0 ? &nodes[cur].mChild : &nodes[last].mSibling;
+        *link = node;
+        lastChild[cur] = static_cast<uint16_t>(next);
+        index[slot] = (key << 12) | next;
+        next += 1;
+        if ((next >> width) != 0) {   // next reached 1 << width
+            if (q > mStage + kStageSize - 4096 - 8) {
+                mStagePos = static_cast<uint32_t>(q - mStage);
+                flushStage(out);
+                q = mStage;
+            }
+            width += 1;
+            if (next == kTableSize) {   // idDictionaryFull()
+                initDictionary_2_Encode();
+                next = mEncNextCode;
+                width = mEncWidth;
+            }
         }
-        if (idDictionaryFull())
-            initDictionary_2_Encode();
         cur = c;
     }
     in.skip(in.getRemaining());
+    mStagePos = static_cast<uint32_t>(q - mStage);
+    mEncCodeAcc = static_cast<uint32_t>(acc) & ((1u << bits) - 1);
+    mEncCodeBits = static_cast<uint8_t>(bits);
+    mEncNextCode = next;
+    mEncWidth = static_cast<uint8_t>(width);
     writeCodeLR(cur, out);
     completeEncodingLR(out);
     removeDictionaryEncode();
@@ -266,17 +284,14 @@ bool XCodecLZW::initDictionary_1_Decode()
     mDecLiteralCount = 256;
     mDecMaxLiteral = 255;
     mDecEntries = new (std::nothrow) XDecodeDictionaryValue[kTableSize];
-    mDecPrefix = new (std::nothrow) uint16_t[kTableSize];
-    mDecSuffix = new (std::nothrow) uint8_t[kTableSize];
+    mDecOffset = new (std::nothrow) uint32_t[kTableSize];
     mDecLength = new (std::nothrow) uint16_t[kTableSize];
-    if (mDecEntries == nullptr || mDecPrefix == nullptr || mDecSuffix == nullptr ||
-        mDecLength == nullptr) {
+    if (mDecEntries == nullptr || mDecOffset == nullptr || mDecLength == nullptr) {
         removeDictionaryDecode();
         return false;
     }
     for (uint32_t code = 0; code < kTableSize; ++code) {
         mDecEntries[code].mValue = code <= mDecMaxLiteral ? code : 0;
-        mDecLength[code] = 1;
         mDecTable[code] = &mDecEntries[code];
     }
     mDecNextCode = mDecLiteralCount;
@@ -286,117 +301,20 @@ bool XCodecLZW::initDictionary_1_Decode()
 
 void XCodecLZW::initDictionary_2_Decode()
 {
-    for (uint32_t code = mDecLiteralCount; code < kTableSize && mDecTable[code] != nullptr; ++code)
-        mDecTable[code]->mLink = nullptr;
+    // Every entry exists while the dictionary does, in one block in code order.
+    XDecodeDictionaryValue* const entries = mDecEntries;
+    for (uint32_t code = mDecLiteralCount; code < kTableSize; ++code)
+        entries[code].mLink = nullptr;
     mDecNextCode = mDecLiteralCount;
     mDecWidth = mDecStartWidth;
-}
-
-inline unsigned int XCodecLZW::readCodeLR(NVByteBuffer& in)
-{
-    while (mDecCodeBits < mDecWidth) {
-        if (in.eos())
-            return kNoCode;
-        unsigned char b = 0;
-        in >> b;
-        mDecCodeAcc = (mDecCodeAcc << 8) | b;
-        mDecCodeBits = static_cast<uint8_t>(mDecCodeBits + 8);
-    }
-    mDecCodeBits = static_cast<uint8_t>(mDecCodeBits - mDecWidth);
-    unsigned int code = mDecCodeAcc >> mDecCodeBits;
-    mDecCodeAcc &= (1u << mDecCodeBits) - 1;
-    return code;
-}
-
-// Eight bits through an accumulator that holds no partial byte come out as the byte itself.
-inline void XCodecLZW::writeOutput(unsigned int v, NVByteBuffer& out)
-{
-    stageByte(static_cast<unsigned char>(v), out);
-}
-
-inline void XCodecLZW::stageByte(unsigned char b, NVByteBuffer& out)
-{
-    if (mStagePos == kStageSize)
-        flushStage(out);
-    mStage[mStagePos++] = b;
-}
-
-void XCodecLZW::flushStage(NVByteBuffer& out)
-{
-    writeRun(mStage, mStagePos, out);
-    mStagePos = 0;
-}
-
-// n bytes as n single-byte writes would leave them, block growth included: an owned block
-// grows to twice its size plus one each time the next byte does not fit.
-void XCodecLZW::writeRun(const unsigned char* p, unsigned int n, NVByteBuffer& out)
-{
-    while (!out.isWrapped() && out.getWritePos() + n > out.getSize()) {
-        unsigned long size = out.getSize();
-        out.resizeAndKeep((size + 1) * 2);
-        if (out.getSize() == size)
-            break;   // no memory: the write stops at the old end
-    }
-    out.write(p, n);
 }
 
 void XCodecLZW::completeOutput(NVByteBuffer& out)
 {
     if (mDecOutBits > 0)
-        stageByte(static_cast<unsigned char>(mDecOutAcc << (8 - mDecOutBits)), out);
+        out << static_cast<unsigned char>(mDecOutAcc << (8 - mDecOutBits));
     mDecOutAcc = 0;
     mDecOutBits = 0;
-    flushStage(out);
-}
-
-inline void XCodecLZW::writeLink(XDecodeDictionaryValue* entry, unsigned int* first, NVByteBuffer& out)
-{
-    // Filled from the last byte back to the root through the compact copy of the links,
-    // straight into the staging block; a string is at most one byte per entry.
-    uint32_t code = static_cast<uint32_t>(entry - mDecEntries);
-    const uint32_t length = mDecLength[code];
-    if (mStagePos + length > kStageSize)
-        flushStage(out);
-    unsigned char* q = mStage + mStagePos + length;
-    // Locals: the byte stores below could alias the fields, which would reload them.
-    const uint16_t* prefix = mDecPrefix;
-    const uint8_t* suffix = mDecSuffix;
-    const uint32_t literals = mDecLiteralCount;
-    while (code >= literals) {
-        *--q = suffix[code];
-        code = prefix[code];
-    }
-    *--q = static_cast<unsigned char>(code);
-    mStagePos += length;
-    *first = code;
-}
-
-inline unsigned int XCodecLZW::writeString(unsigned int prev, unsigned int code, unsigned int first,
-                                           NVByteBuffer& out)
-{
-    unsigned int head = 0;
-    // mDecTable[k] is mDecEntries + k; the sum spares a load.
-    if (code < mDecNextCode) {
-        writeLink(mDecEntries + code, &head, out);
-        return head;
-    }
-    // The code being defined right now: prev's string followed by prev's first byte.
-    writeLink(mDecEntries + prev, &head, out);
-    writeOutput(first, out);
-    return head;
-}
-
-inline void XCodecLZW::addString(unsigned int prev, unsigned int c)
-{
-    XDecodeDictionaryValue* entry = mDecEntries + mDecNextCode;   // mDecTable[mDecNextCode]
-    entry->mValue = c;
-    entry->mLink = mDecEntries + prev;
-    mDecPrefix[mDecNextCode] = static_cast<uint16_t>(prev);
-    mDecSuffix[mDecNextCode] = static_cast<uint8_t>(c);
-    mDecLength[mDecNextCode] = static_cast<uint16_t>(mDecLength[prev] + 1);
-    mDecNextCode += 1;
-    if (mDecNextCode + 1 == (1u << mDecWidth))
-        mDecWidth += 1;
 }
 
 void XCodecLZW::removeDictionaryDecode()
@@ -404,10 +322,106 @@ void XCodecLZW::removeDictionaryDecode()
     if (mDecTable != nullptr)
         std::memset(mDecTable, 0, kTableSize * sizeof(*mDecTable));
     release(mDecEntries);
-    release(mDecPrefix);
-    release(mDecSuffix);
+    release(mDecOffset);
     release(mDecLength);
 }
+
+namespace {
+
+// Codes of the input block, most significant bit first, read at a bit position. Eight bytes
+// are loaded at once while they lie inside the block; the last few bytes go one by one.
+struct CodeReader {
+    const unsigned char* src;
+    uint64_t size;   // bytes
+    uint64_t pos;    // bits consumed
+
+    bool has(uint32_t width) const { return size * 8 - pos >= width; }
+    uint32_t read(uint32_t width)
+    {
+        const uint64_t byte = pos >> 3;
+        const uint32_t shift = static_cast<uint32_t>(pos & 7);
+        uint32_t code;
+        if (byte + 8 <= size) {
+            uint64_t v;
+            std::memcpy(&v, src + byte, 8);
+            code = static_cast<uint32_t>((__builtin_bswap64(v) << shift) >> (64 - width));
+        } else {
+            uint32_t v = 0;
+            for (uint64_t k = byte; k < byte + 3; ++k)
+                v = (v << 8) | (k < size ? src[k] : 0u);
+            code = (v >> (24 - shift - width)) & ((1u << width) - 1);
+        }
+        pos += width;
+        return code;
+    }
+};
+
+// The decoder's output, written straight into the block of an NVByteBuffer. The block grows
+// as byte-by-byte writes would grow it (twice its size plus one each time a byte does not
+// fit). A string of a dictionary entry is copied from where it was written before: each
+// entry is the string of its prefix's code followed by the first byte of the next string,
+// and those bytes stand side by side in the output.
+struct StringWriter {
+    NVByteBuffer& out;
+    unsigned char* base;
+    uint32_t pos;
+    uint32_t size;
+    uint32_t dirty;   // end of the bytes a copy wrote past pos (zeroed again at the end)
+    bool owned;
+
+    explicit StringWriter(NVByteBuffer& b)
+        : out(b), base(b.getBuffer()), pos(static_cast<uint32_t>(b.getWritePos())),
+          size(static_cast<uint32_t>(b.getSize())), dirty(pos), owned(!b.isWrapped())
+    {
+    }
+    // Room for n more bytes; false when the block cannot grow that far.
+    bool room(uint32_t n)
+    {
+        if (static_cast<uint64_t>(pos) + n <= size)
+            return true;
+        while (owned && static_cast<uint64_t>(pos) + n > size) {
+            out.resizeAndKeep((static_cast<unsigned long>(size) + 1) * 2);
+            if (out.getSize() == size)
+                break;   // no memory
+            size = static_cast<uint32_t>(out.getSize());
+        }
+        base = out.getBuffer();
+        return static_cast<uint64_t>(pos) + n <= size;
+    }
+    // The n bytes at from (wholly before pos) once more at pos. Short strings go in one
+    // sixteen-byte copy, and longer ones sixteen bytes at a time, where the block has room
+    // for the surplus: every byte of the string is read before any store can reach it,
+    // since from + n <= pos.
+    void copy(uint32_t from, uint32_t n)
+    {
+        unsigned char* d = base + pos;
+        const unsigned char* f = base + from;
+        if (owned && static_cast<uint64_t>(pos) + n + 16 <= size) {
+            for (uint32_t k = 0; k < n; k += 16) {
+                unsigned char chunk[16];
+                std::memcpy(chunk, f + k, 16);
+                std::memcpy(d + k, chunk, 16);
+            }
+            const uint32_t end = pos + ((n + 15) & ~15u);
+            if (end > dirty)
+                dirty = end;
+        } else {
+            std::memcpy(d, f, n);
+        }
+        pos += n;
+    }
+    void put(unsigned char b) { base[pos++] = b; }
+    // Hands the written bytes to the buffer; the block past them is zero again, as a block
+    // grows.
+    void finish()
+    {
+        if (dirty > pos)
+            std::memset(base + pos, 0, dirty - pos);
+        out.skipWrite(pos - out.getWritePos());
+    }
+};
+
+} // namespace
 
 void XCodecLZW::decode(NVByteBuffer& in, NVByteBuffer& out)
 {
@@ -415,41 +429,101 @@ void XCodecLZW::decode(NVByteBuffer& in, NVByteBuffer& out)
     out.resize(0);
     mDecOutAcc = mDecCodeAcc = 0;
     mDecOutBits = mDecCodeBits = 0;
-    unsigned int prev = 0;
-    unsigned int first = 0;
     if (!clearedTable(mDecTable, kTableSize))
         return;
     if (in.eos())
         return;
     if (!initDictionary_1_Decode())
         return;
-    mStagePos = 0;
+    // Text-like data expands about threefold; larger outputs grow on as usual.
+    reserveGrowth(out, static_cast<uint64_t>(in.getSize()) * 3);
+
+    // The steps of readCodeLR, writeString, writeLink and addString run inline on locals.
+    // Each entry keeps its mValue and mLink; beside them, where its string stands in the
+    // output and how long it is.
+    CodeReader reader {in.getBuffer(), in.getSize(), 0};
+    StringWriter w(out);
+    XDecodeDictionaryValue* const entries = mDecEntries;
+    uint32_t* const offset = mDecOffset;
+    uint16_t* const length = mDecLength;
+    uint32_t next = mDecNextCode;
+    uint32_t width = mDecWidth;
+    uint32_t limit = (1u << width) - 1;   // the next free code at which the width grows
 
     // A stream starts, and starts over after a reset, with a single byte; the encoder never
     // writes anything else there, so any other first code ends the decoding.
-    unsigned int code = readCodeLR(in);
-    if (code < mDecLiteralCount) {
-        prev = code;
-        first = writeString(prev, code, first, out);
-        while (!(in.eos() && mDecCodeBits < mDecWidth)) {
-            code = readCodeLR(in);
-            if (code > mDecNextCode)
-                break;   // past the next free code, or the input ended inside a code
-            first = writeString(prev, code, first, out);
-            if (mDecNextCode == kTableSize - 2) {
+    uint32_t code = reader.has(width) ? reader.read(width) : kNoCode;
+    if (code < mDecLiteralCount && w.room(1)) {
+        uint32_t prev = code;
+        uint32_t first = code;
+        uint32_t prevPos = w.pos;
+        uint32_t prevLen = 1;
+        w.put(static_cast<unsigned char>(code));
+        while (reader.has(width)) {
+            code = reader.read(width);
+            if (code > next)
+                break;   // past the next free code
+            const uint32_t start = w.pos;
+            uint32_t len;
+            if (code < 256) {
+                len = 1;
+                if (!w.room(1))
+                    break;
+                w.put(static_cast<unsigned char>(code));
+                first = code;
+            } else if (code < next) {
+                len = length[code];
+                if (!w.room(len)) {
+                    w.copy(offset[code], w.size - w.pos);   // what fits
+                    break;
+                }
+                w.copy(offset[code], len);
+                first = w.base[start];
+            } else {   // the code being defined: prev's string and its own first byte
+                len = prevLen + 1;
+                if (!w.room(len)) {
+                    w.copy(prevPos, prevLen < w.size - w.pos ? prevLen : w.size - w.pos);
+                    break;
+                }
+                w.copy(prevPos, prevLen);
+                w.put(static_cast<unsigned char>(first));
+            }
+            if (next == kTableSize - 2) {
+                mDecNextCode = next;
                 initDictionary_2_Decode();
-                if (in.eos() && mDecCodeBits < mDecWidth)
+                next = mDecNextCode;
+                width = mDecWidth;
+                limit = (1u << width) - 1;
+                if (!reader.has(width))
                     break;
-                code = readCodeLR(in);
-                if (code >= mDecLiteralCount)
+                code = reader.read(width);
+                if (code >= mDecLiteralCount || !w.room(1))
                     break;
-                first = writeString(code, code, first, out);
+                first = code;
+                prevPos = w.pos;
+                prevLen = 1;
+                w.put(static_cast<unsigned char>(code));
             } else {
-                addString(prev, first);
+                XDecodeDictionaryValue* entry = entries + next;   // mDecTable[next]
+                entry->mValue = first;
+                entry->mLink = entries + prev;
+                offset[next] = prevPos;
+                length[next] = static_cast<uint16_t>(prevLen + 1);
+                next += 1;
+                if (next == limit) {
+                    width += 1;
+                    limit = (1u << width) - 1;
+                }
+                prevPos = start;
+                prevLen = len;
             }
             prev = code;
         }
     }
+    mDecNextCode = next;
+    mDecWidth = static_cast<uint8_t>(width);
+    in.skip(in.getRemaining());
+    w.finish();
     removeDictionaryDecode();
     completeOutput(out);
 }

@@ -30,6 +30,9 @@ public:
     unsigned char* getBuffer() const { return mBuffer; }
     bool resize(unsigned long n);                     // fresh zero block; always false
     void resizeAndKeep(unsigned long n);
+    // Room for an owned block to grow to n bytes without moving; sizes and contents stay as
+    // they are. Growing within it only zero-fills the new part.
+    void reserve(unsigned long n);
 
     unsigned long getSize() const { return mSize; }
     unsigned long getRemaining() const { return mSize - mReadPos; }
@@ -41,6 +44,13 @@ public:
     unsigned char peek(unsigned long offset) const;
     // Moves the read cursor on by n, at most to the end (a read without the copy).
     void skip(unsigned long n) { mReadPos += static_cast<uint32_t>(n < getRemaining() ? n : getRemaining()); }
+    // Moves the write cursor on by n, at most to the end: for bytes placed straight into
+    // the block through getBuffer().
+    void skipWrite(unsigned long n)
+    {
+        const uint32_t room = mSize - mWritePos;
+        mWritePos += static_cast<uint32_t>(n < room ? n : room);
+    }
 
     NVByteBuffer& read(void* dst, unsigned long n);
     NVByteBuffer& readAndAlloc(void*& dst, unsigned long n);   // dst: new[] of n bytes
@@ -108,6 +118,7 @@ private:
     uint32_t mReadPos;
     uint32_t mWritePos;
     bool mExternal;
+    uint32_t mCapacity;   // bytes allocated behind an owned block (at least mSize)
 };
 
 #endif

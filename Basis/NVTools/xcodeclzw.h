@@ -13,6 +13,14 @@ struct XEncodeDictionaryValue {
     XEncodeDictionaryValue* mSibling = nullptr; // next node with the same parent
 };
 
+// Beside the encoder's trie, for finding a child without walking the siblings: a hash of
+// (parent code, byte) to the child's code, and each node's last child for appending one.
+struct XEncodeChildIndex {
+    static constexpr uint32_t kSlots = 16384;   // four times the codes: short probe runs
+    uint32_t mSlots[kSlots];       // (parent << 8 | byte) + 1 above the child's 12-bit code; 0 free
+    uint16_t mLastChild[4096];     // 0 while the node has no child
+};
+
 // Entry of the decoder's dictionary: the string of mLink plus the byte mValue.
 struct XDecodeDictionaryValue {
     uint32_t mValue = 0;
@@ -45,28 +53,20 @@ private:
     // Encoder steps.
     bool initDictionary_1_Encode();
     void initDictionary_2_Encode();
-    XEncodeDictionaryValue* findNode(XEncodeDictionaryValue* node, unsigned int c);
-    uint32_t findChildCode(uint32_t code, unsigned int c);
-    bool addNode(XEncodeDictionaryValue* parent, XEncodeDictionaryValue* last, unsigned int c);
     bool idDictionaryFull() const { return mEncNextCode == kTableSize; }
     void writeCodeLR(unsigned int code, NVByteBuffer& out);
     void completeEncodingLR(NVByteBuffer& out);
     unsigned int readInput(NVByteBuffer& in);
     bool isEndInput(NVByteBuffer& in) const;
     void removeDictionaryEncode();
+    // Encoder output bytes collect in mStage and go to the buffer a block at a time.
+    void stageByte(unsigned char b, NVByteBuffer& out);
+    void flushStage(NVByteBuffer& out);
+    void writeRun(const unsigned char* p, unsigned int n, NVByteBuffer& out);
 
     // Decoder steps.
     bool initDictionary_1_Decode();
     void initDictionary_2_Decode();
-    unsigned int readCodeLR(NVByteBuffer& in);
-    unsigned int writeString(unsigned int prev, unsigned int code, unsigned int first, NVByteBuffer& out);
-    void writeLink(XDecodeDictionaryValue* entry, unsigned int* first, NVByteBuffer& out);
-    void addString(unsigned int prev, unsigned int c);
-    void writeOutput(unsigned int v, NVByteBuffer& out);
-    // Output bytes collect in mStage and go to the buffer a block at a time.
-    void stageByte(unsigned char b, NVByteBuffer& out);
-    void flushStage(NVByteBuffer& out);
-    void writeRun(const unsigned char* p, unsigned int n, NVByteBuffer& out);
     void completeOutput(NVByteBuffer& out);
     void removeDictionaryDecode();
 
@@ -95,17 +95,12 @@ private:
     // Storage behind the two tables, one block each for the length of one call.
     XEncodeDictionaryValue* mEncNodes;
     XDecodeDictionaryValue* mDecEntries;
-    // Speeds up findNode without changing the trie: a hash of (parent code, byte) to the
-    // child's code, and each node's last child for appending a sibling.
-    uint32_t* mEncChildIndex;
-    uint16_t* mEncLastChild;
-    // The decoder's links as codes and its last bytes, for walking a string in a small block.
-    uint16_t* mDecPrefix;
-    uint8_t* mDecSuffix;
-    uint16_t* mDecLength;   // bytes in each entry's string
-    uint32_t mEncMissKey;   // key of the last index miss (0: none), and its free slot
-    uint32_t mEncMissSlot;
-    // Output staging of the running call; large enough for the longest string (4094 bytes).
+    // Speeds up the child search without changing the trie.
+    XEncodeChildIndex* mEncChildIndex;
+    // Where each decoder entry's string was written in the output, and its length.
+    uint32_t* mDecOffset;
+    uint16_t* mDecLength;
+    // Output staging of the running encode.
     static constexpr uint32_t kStageSize = 16384;
     uint32_t mStagePos;
     unsigned char mStage[kStageSize];

@@ -87,6 +87,30 @@ TEST(NVByteBuffer, ResizeAndKeepCopiesAndLowersCursors)
     EXPECT_EQ(readable(b), (std::vector<unsigned char>{'a', 'b', 'c', 0, 0}));
 }
 
+// Room reserved ahead changes nothing that can be seen: the same sizes, the same zero fill,
+// and bytes dropped by a shrink do not come back when the block grows over them again.
+TEST(NVByteBuffer, ReservedRoomKeepsSizesAndZeroFill)
+{
+    NVByteBuffer plain, reserved;
+    reserved.reserve(1000);
+    for (int i = 0; i < 100; ++i) {
+        plain << static_cast<unsigned char>(i + 1);
+        reserved << static_cast<unsigned char>(i + 1);
+        ASSERT_EQ(reserved.getSize(), plain.getSize()) << i;
+    }
+    EXPECT_EQ(readable(reserved), readable(plain));
+    unsigned char* block = reserved.getBuffer();
+    reserved.resizeAndKeep(3);
+    reserved.resizeAndKeep(8);
+    EXPECT_EQ(reserved.getBuffer(), block);   // grew in place
+    reserved.rewind();
+    EXPECT_EQ(readable(reserved), (std::vector<unsigned char>{1, 2, 3, 0, 0, 0, 0, 0}));
+    reserved.resizeAndKeep(2000);   // past the room: a new block, kept bytes and zeros
+    EXPECT_EQ(reserved.getSize(), 2000u);
+    EXPECT_EQ(reserved.getBuffer()[2], 3);
+    EXPECT_EQ(reserved.getBuffer()[1999], 0);
+}
+
 TEST(NVByteBuffer, CursorMovesAndPeek)
 {
     NVByteBuffer b;

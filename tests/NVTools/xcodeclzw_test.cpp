@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <map>
@@ -247,6 +248,33 @@ TEST(XCodecLZW, EncodedBufferCarriesZeroFillBehindItsContent)
     EXPECT_GE(out.getSize(), out.getWritePos());
     for (unsigned long i = out.getWritePos(); i < out.getSize(); ++i)
         ASSERT_EQ(out.getBuffer()[i], 0);
+}
+
+// Decoded strings are copied into the output block ahead of its write cursor; what lies past
+// the cursor must still read as the zero fill of a grown block, and a caller's block must
+// get exactly the bytes that fit and nothing past them.
+TEST(XCodecLZW, DecodedBufferKeepsZeroFillAndCallersBlock)
+{
+    XCodecLZW codec;
+    for (unsigned seed = 1; seed <= 20; ++seed) {
+        Bytes plain = textLike(1000 + seed * 997, seed);   // long repeats: strings past 16 bytes
+        NVByteBuffer src, out;
+        load(src, encode(codec, plain));
+        codec.decode(src, out);
+        ASSERT_EQ(contentOf(out), plain) << seed;
+        for (unsigned long i = out.getWritePos(); i < out.getSize(); ++i)
+            ASSERT_EQ(out.getBuffer()[i], 0) << seed << " at " << i;
+    }
+    Bytes plain = textLike(5000, 3);
+    Bytes block(plain.size() + 100, 0xEE);
+    const size_t room = plain.size() - 7;
+    NVByteBuffer src, wrapped(block.data(), room);
+    load(src, encode(codec, plain));
+    codec.decode(src, wrapped);
+    EXPECT_EQ(wrapped.getWritePos(), room);
+    EXPECT_TRUE(std::equal(plain.begin(), plain.begin() + static_cast<long>(room), block.begin()));
+    for (size_t i = room; i < block.size(); ++i)
+        ASSERT_EQ(block[i], 0xEE) << i;
 }
 
 } // namespace
