@@ -9,7 +9,7 @@ PACKAGES=(
   # libraries
   qt6-base-dev qt6-tools-dev libqt6uitools6 libplist-dev libglib2.0-dev libusb-1.0-0-dev
   # tests and benchmarks
-  googletest libgtest-dev libgmock-dev libbenchmark-dev ncompress
+  googletest libgtest-dev libgmock-dev libbenchmark-dev ncompress python3
   # fonts for the offscreen window, screenshots and trying the window by hand
   fonts-dejavu-core xvfb xauth imagemagick xdotool
   # the uninstaller's credential prompt
