@@ -658,19 +658,25 @@ NVDSStatus NVDSAddInterestNotification(NVDSNotificationPortRef port, NVDSObject 
     return kNVDSSuccess;
 }
 
+// The folder of a service handle, copied out under the lock; false for an unknown handle.
+static bool serviceFolder(NVDSObject service, std::string* dir)
+{
+    std::lock_guard<std::recursive_mutex> lock(gLock);
+    auto* s = lookup<Service>(service, Object::kService);
+    if (!s)
+        return false;
+    *dir = s->dir;
+    return true;
+}
+
 NVDSStatus NVDSServiceCopyProperties(NVDSObject service, plist_t* properties)
 {
     if (!properties)
         return kNVDSErrorBadArgument;
     *properties = nullptr;
     std::string dir;
-    {
-        std::lock_guard<std::recursive_mutex> lock(gLock);
-        auto* s = lookup<Service>(service, Object::kService);
-        if (!s)
-            return kNVDSErrorBadArgument;
-        dir = s->dir;
-    }
+    if (!serviceFolder(service, &dir))
+        return kNVDSErrorBadArgument;
     struct stat st{};
     if (stat(dir.c_str(), &st) != 0)
         return kNVDSErrorNotFound;
@@ -697,13 +703,8 @@ NVDSStatus NVDSServiceOpen(NVDSObject service, uint32_t type, NVDSObject* connec
         return kNVDSErrorBadArgument;
     *connection = 0;
     std::string dir;
-    {
-        std::lock_guard<std::recursive_mutex> lock(gLock);
-        auto* s = lookup<Service>(service, Object::kService);
-        if (!s)
-            return kNVDSErrorBadArgument;
-        dir = s->dir;
-    }
+    if (!serviceFolder(service, &dir))
+        return kNVDSErrorBadArgument;
     NVDSStatus status = kNVDSSuccess;
     int fd = connectSocket(dir, nvk::kUserClientSocket, &status);
     if (fd < 0)
