@@ -97,19 +97,14 @@ bool XCodecLZW::initDictionary_1_Encode()
     return true;
 }
 
-// Called with the dictionary full. Only the single bytes' links and the slots the added codes
-// took are cleared: an added node gets empty links and no last child when its code is given
-// out again, and until then no node of the trie links to it.
+// Only the single bytes' links are cleared: an added node gets empty links when its code is
+// given out again, and until then no node of the trie links to it.
 void XCodecLZW::initDictionary_2_Encode()
 {
     XEncodeDictionaryValue* const nodes = mEncNodes;   // the link stores could alias the field
-    XEncodeChildIndex* const index = mEncChildIndex;
-    for (uint32_t code = 0; code < mEncLiteralCount; ++code) {
+    for (uint32_t code = 0; code < mEncLiteralCount; ++code)
         nodes[code].mChild = nullptr;
-        index->mLastChild[code] = 0;
-    }
-    for (uint32_t code = mEncLiteralCount; code < kTableSize; ++code)
-        index->mSlots[index->mSlotOf[code]] = 0;
+    std::memset(mEncChildIndex, 0, sizeof(XEncodeChildIndex));
     mEncNextCode = mEncLiteralCount;
     mEncWidth = mEncStartWidth;
 }
@@ -218,7 +213,6 @@ bool XCodecLZW::encode(NVByteBuffer& in, NVByteBuffer& out)
     // One block, so that one register reaches both parts.
     uint32_t* const index = mEncChildIndex->mSlots;
     uint16_t* const lastChild = mEncChildIndex->mLastChild;
-    uint16_t* const slotOf = mEncChildIndex->mSlotOf;
     uint32_t next = mEncNextCode;
     uint32_t width = mEncWidth;
     // Codes collect in a 64-bit accumulator; after each code its whole bytes go out with one
@@ -250,14 +244,12 @@ bool XCodecLZW::encode(NVByteBuffer& in, NVByteBuffer& out)
         node->mValue = c;
         node->mChild = nullptr;   // left over from before a reset
         node->mSibling = nullptr;
-        lastChild[next] = 0;
         // The new node is the first child of cur, or the sibling of its last child.
         const uint32_t last = lastChild[cur];   // 0: cur has no child yet
         XEncodeDictionaryValue** link = last == 0 ? &nodes[cur].mChild : &nodes[last].mSibling;
         *link = node;
         lastChild[cur] = static_cast<uint16_t>(next);
         index[slot] = (key << 12) | next;
-        slotOf[next] = static_cast<uint16_t>(slot);
         next += 1;
         if ((next >> width) != 0) {   // next reached 1 << width
             if (q > mStage + kStageSize - 4096 - 8) {

@@ -15,12 +15,10 @@ struct XEncodeDictionaryValue {
 
 // Beside the encoder's trie, for finding a child without walking the siblings: a hash of
 // (parent code, byte) to the child's code, and each node's last child for appending one.
-// A reset empties only the slots the added codes took.
 struct XEncodeChildIndex {
     static constexpr uint32_t kSlots = 16384;   // four times the codes: short probe runs
     uint32_t mSlots[kSlots];       // (parent << 8 | byte) + 1 above the child's 12-bit code; 0 free
     uint16_t mLastChild[4096];     // 0 while the node has no child
-    uint16_t mSlotOf[4096];        // the slot holding each added code, emptied at a reset
 };
 
 // Entry of the decoder's dictionary: the string of mLink plus the byte mValue.
