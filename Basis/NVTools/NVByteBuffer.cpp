@@ -6,6 +6,8 @@
 #include <new>
 #include <vector>
 
+#include <sys/mman.h>
+
 namespace {
 
 constexpr uint64_t kMaxBlock = 0xFFFFFFFFu;   // sizes and cursors are 32-bit
@@ -17,6 +19,17 @@ unsigned char* allocZeroed(uint64_t n)
     if (n > kMaxBlock)
         return nullptr;
     return new (std::nothrow) unsigned char[n]();
+}
+
+// A large block that is grown into page by page takes a fault on each 4 KiB page; large
+// pages take one per 2 MiB. Only the whole large pages inside the block are advised.
+void adviseLargePages(unsigned char* p, uint64_t n)
+{
+    constexpr uintptr_t kLarge = uintptr_t(2) << 20;
+    const uintptr_t begin = (reinterpret_cast<uintptr_t>(p) + kLarge - 1) & ~(kLarge - 1);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(p) + n) & ~(kLarge - 1);
+    if (end > begin)
+        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 }
 
 } // namespace
@@ -143,6 +156,7 @@ void NVByteBuffer::reserve(unsigned long n)
     unsigned char* p = new (std::nothrow) unsigned char[n];
     if (p == nullptr)
         return;
+    adviseLargePages(p, n);
     if (mSize > 0)
         std::memcpy(p, mBuffer, mSize);
     freeBlock();
