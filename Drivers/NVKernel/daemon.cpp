@@ -76,6 +76,20 @@ void removeTree(const std::string& path)
     }
 }
 
+// A descriptor watch on the default context. It may recurse, so that GLib leaves it in the
+// poll set while it is dispatched: a blocked source is taken out of the poll set and put
+// back around every dispatch, and each of those writes the loop's wakeup descriptor, which
+// costs every call a second pass through the loop. No callback here iterates the loop.
+unsigned watchFd(int fd, GIOCondition condition, GUnixFDSourceFunc callback, gpointer data)
+{
+    GSource* source = g_unix_fd_source_new(fd, condition);
+    g_source_set_callback(source, G_SOURCE_FUNC(callback), data, nullptr);
+    g_source_set_can_recurse(source, TRUE);
+    unsigned id = g_source_attach(source, nullptr);
+    g_source_unref(source);
+    return id;
+}
+
 bool sendPacket(int fd, const void* head, size_t headSize, const void* body, size_t bodySize)
 {
     iovec parts[2] = {{const_cast<void*>(head), headSize}, {const_cast<void*>(body), bodySize}};
@@ -218,7 +232,7 @@ bool Daemon::start()
         return false;
     }
     mControlListener.reset(new Listener{this, Connection::kControl, 0});
-    mControlWatch = g_unix_fd_add(mControlFd, G_IO_IN, DaemonIO::accept, mControlListener.get());
+    mControlWatch = watchFd(mControlFd, G_IO_IN, DaemonIO::accept, mControlListener.get());
     mLoop = g_main_loop_new(nullptr, FALSE);
     for (int sig : {SIGINT, SIGTERM, SIGHUP})
         mSignalWatches.push_back(g_unix_signal_add(sig, DaemonIO::signal, this));
@@ -297,8 +311,8 @@ bool Daemon::publish(SimDevice& device)
     }
     service->userListener = Listener{this, Connection::kUser, device.number()};
     service->interestListener = Listener{this, Connection::kInterest, device.number()};
-    service->userWatch = g_unix_fd_add(service->userFd, G_IO_IN, DaemonIO::accept, &service->userListener);
-    service->interestWatch = g_unix_fd_add(service->interestFd, G_IO_IN, DaemonIO::accept, &service->interestListener);
+    service->userWatch = watchFd(service->userFd, G_IO_IN, DaemonIO::accept, &service->userListener);
+    service->interestWatch = watchFd(service->interestFd, G_IO_IN, DaemonIO::accept, &service->interestListener);
     mServices[device.number()] = std::move(service);
     return true;
 }
@@ -396,7 +410,7 @@ gboolean DaemonIO::accept(gint fd, GIOCondition, gpointer data)
         return G_SOURCE_CONTINUE;
     }
     auto* connection = new Daemon::Connection{d, l->kind, c, l->device};
-    connection->watch = g_unix_fd_add(c, GIOCondition(G_IO_IN | G_IO_HUP | G_IO_ERR), readable, connection);
+    connection->watch = watchFd(c, GIOCondition(G_IO_IN | G_IO_HUP | G_IO_ERR), readable, connection);
     d->mConnections.insert(connection);
     if (l->kind != Daemon::Connection::kControl) {
         auto it = d->mServices.find(l->device);

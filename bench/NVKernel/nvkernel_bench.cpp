@@ -11,8 +11,10 @@
 #include <thread>
 #include <vector>
 
+#include <sched.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "nvdevservices.h"
@@ -35,27 +37,56 @@ double since(Clock::time_point start)
     return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
 }
 
+// Pins a thread (0: the calling one) to one CPU; a negative CPU leaves it to the scheduler.
+bool pinTo(pid_t thread, int cpu)
+{
+    if (cpu < 0)
+        return true;
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    return sched_setaffinity(thread, sizeof set, &set) == 0;
+}
+
+// A bare echo peer on a socket pair: a thread of this process, or a child process (as the
+// daemon is one; a wakeup across processes may cost more than one within a process).
 struct Echo {
     int fds[2] = {-1, -1};
     std::thread peer;
-    Echo()
+    pid_t child = -1;
+    Echo(bool separateProcess, int cpu)
     {
         socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds);
-        peer = std::thread([fd = fds[1]] {
-            char buffer[512];
-            for (;;) {
-                ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-                if (n <= 0 || send(fd, buffer, size_t(n), MSG_NOSIGNAL) != n)
-                    return;
+        if (separateProcess) {
+            child = fork();
+            if (child == 0) {
+                close(fds[0]);
+                serve(fds[1], cpu);
+                _exit(0);
             }
-        });
+        } else {
+            peer = std::thread(serve, fds[1], cpu);
+        }
     }
     ~Echo()
     {
         shutdown(fds[0], SHUT_RDWR);
-        peer.join();
+        if (peer.joinable())
+            peer.join();
+        if (child > 0)
+            waitpid(child, nullptr, 0);
         close(fds[0]);
         close(fds[1]);
+    }
+    static void serve(int fd, int cpu)
+    {
+        pinTo(0, cpu);
+        char buffer[512];
+        for (;;) {
+            ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+            if (n <= 0 || send(fd, buffer, size_t(n), MSG_NOSIGNAL) != n)
+                return;
+        }
     }
     bool roundTrip(uint8_t* record)
     {
@@ -67,8 +98,26 @@ struct Echo {
     }
 };
 
-void BM_CallVersusBareEcho(benchmark::State& state)
+// Where the client's thread and its peers (the daemon, both echoes) run. A wakeup on the
+// other CPU costs several times one on the same CPU, so a call and an echo compare fairly
+// only when both peers sit alike: left to the scheduler, they often do not.
+enum Placement { kAsScheduled, kSameCpu, kOtherCpu };
+
+void measureCalls(benchmark::State& state, Placement placement)
 {
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    sched_getaffinity(0, sizeof allowed, &allowed);
+    int cpus[2] = {-1, -1}, found = 0;
+    for (int cpu = 0; cpu < CPU_SETSIZE && found < 2; ++cpu)
+        if (CPU_ISSET(cpu, &allowed))
+            cpus[found++] = cpu;
+    if (placement == kOtherCpu && found < 2) {
+        state.SkipWithError("one CPU only");
+        return;
+    }
+    int self = placement == kAsScheduled ? -1 : cpus[0];
+    int peer = placement == kAsScheduled ? -1 : placement == kSameCpu ? cpus[0] : cpus[1];
     NVKernelFixture kernel;
     int device = kernel.plugQM7();
     NVDSObject master = 0, iterator = 0, connection = 0;
@@ -80,9 +129,14 @@ void BM_CallVersusBareEcho(benchmark::State& state)
         state.SkipWithError("no simulated device");
         return;
     }
-    Echo echo;
+    // The daemon's main thread serves the calls; its thread id is its process id.
+    if (!pinTo(kernel.pid(), peer) || !pinTo(0, self)) {
+        state.SkipWithError("cannot pin to a CPU");
+        return;
+    }
+    Echo echo(false, peer), processEcho(true, peer);
     uint8_t record[260] = {23};
-    std::vector<double> calls, echoes;
+    std::vector<double> calls, echoes, processEchoes;
     for (auto _ : state) {
         Clock::time_point t0 = Clock::now();
         size_t size = sizeof record;
@@ -92,18 +146,44 @@ void BM_CallVersusBareEcho(benchmark::State& state)
         Clock::time_point t1 = Clock::now();
         echo.roundTrip(record);
         echoes.push_back(since(t1));
+        Clock::time_point t2 = Clock::now();
+        processEcho.roundTrip(record);
+        processEchoes.push_back(since(t2));
     }
-    double call = median(calls), bare = median(echoes);
+    if (self >= 0)
+        sched_setaffinity(0, sizeof allowed, &allowed);
+    double call = median(calls), bare = median(echoes), across = median(processEchoes);
     state.counters["call_us"] = call;
     state.counters["echo_us"] = bare;
     state.counters["ratio"] = bare > 0 ? call / bare : 0;
+    // The same against an echo in another process, as the daemon is one.
+    state.counters["echo_process_us"] = across;
+    state.counters["ratio_process"] = across > 0 ? call / across : 0;
     NVDSServiceClose(connection);
     NVDSObjectRelease(service);
     NVDSObjectRelease(iterator);
     NVDSObjectRelease(master);
     plist_free(matching);
 }
+
+void BM_CallVersusBareEcho(benchmark::State& state)
+{
+    measureCalls(state, kAsScheduled);
+}
 BENCHMARK(BM_CallVersusBareEcho)->Iterations(20000)->Unit(benchmark::kMicrosecond);
+
+// The same with the peers pinned: on the client's CPU, and on another one.
+void BM_CallVersusBareEchoSameCpu(benchmark::State& state)
+{
+    measureCalls(state, kSameCpu);
+}
+BENCHMARK(BM_CallVersusBareEchoSameCpu)->Iterations(20000)->Unit(benchmark::kMicrosecond);
+
+void BM_CallVersusBareEchoOtherCpu(benchmark::State& state)
+{
+    measureCalls(state, kOtherCpu);
+}
+BENCHMARK(BM_CallVersusBareEchoOtherCpu)->Iterations(20000)->Unit(benchmark::kMicrosecond);
 
 struct Counter {
     int published = 0;
