@@ -89,6 +89,8 @@ OSStatus InstallEventLoopTimer(double delay, double interval, EventLoopTimerProc
     t->userData = userData;
     t->intervalMs = int(interval * 1000.0 + 0.5);
     t->timer = new QTimer;
+    // Coarse timers may fire up to 5% early; the redraw timer's delays are exact figures.
+    t->timer->setTimerType(Qt::PreciseTimer);
     t->timer->setInterval(int(delay * 1000.0 + 0.5));
     QObject::connect(t->timer, &QTimer::timeout, [t] {
         if (t->intervalMs > 0)
